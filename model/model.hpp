@@ -1,0 +1,18 @@
+// Selection-model integrands and the packed Cholesky inverse they use.
+#pragma once
+
+namespace traz {
+
+// Single-stage integrand: density of the stage-1 cut score at a[0] times the factor
+// chosen by sel.iz. a[0] is used as scratch and restored bit for bit.
+double ffte(double* a);
+
+// Multi-stage integrand (cubature contract): f[0] = joint density of the ndim stage cut
+// scores at a times the factor chosen by sel.iz. a is restored bit for bit.
+void ftest(const int& ndim, double* a, const int& numfun, double* f);
+
+// In-place inverse of the symmetric positive definite leading n x n block of the
+// column-major array cov (leading dimension ldcov); only its lower triangle is read.
+void matinv(double* cov, const int& ldcov, const int& n, int& ier);
+
+} // namespace traz
