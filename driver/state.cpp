@@ -1,0 +1,5 @@
+#include "driver/state.hpp"
+
+namespace traz {
+SelectionState sel{};
+} // namespace traz

@@ -1,0 +1,2 @@
+// Single-stage integrand (being written).
+#include "model/model.hpp"
