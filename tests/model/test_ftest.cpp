@@ -1,0 +1,2 @@
+// Multi-stage integrand tests.
+#include <gtest/gtest.h>
