@@ -14,3 +14,19 @@ void g01hbt(const int& nd, const double* a, const double* b, const double* cormu
             double& err, int& ifail, double& prob);
 
 } // namespace traz
+
+namespace traz {
+
+// Upper bivariate probability P(X > h, Y > k) of a standardized pair with correlation r.
+// |r| <= 1; r = 1 and r = -1 give the limiting probabilities.
+double bvnd(const double& h, const double& k, const double& r);
+
+// Lower trivariate probability P(X_i < limit[i], i = 1..3) of a standardized vector with
+// correlations sigma = (r21, r31, r32), to absolute accuracy epsi. Not re-entrant.
+double tvnd(const double* limit, const double* sigma, const double& epsi);
+
+// Lower quadrivariate probability P(X_i < limit[i], i = 1..4) with correlations
+// sigma = (r21, r31, r32, r41, r42, r43), to absolute accuracy epsi. Not re-entrant.
+double qvnd(const double* limit, const double* sigma, const double& epsi);
+
+} // namespace traz

@@ -1,0 +1,91 @@
+// Quadrivariate normal lower probability by adaptive integration over the first coordinate.
+#include "mvn/mvn.hpp"
+#include "mvn/qvnd.hpp"
+
+#include <cmath>
+
+namespace traz {
+
+wdqbk_block wdqbk;
+
+// P(X1 < L1, ..., X4 < L4): the first coordinate is integrated from -8.5 to L1 over the
+// density times the conditional trivariate probability of the other three.
+double qvnd(const double* limit, const double* sigma, const double& epsi)
+{
+    constexpr double rrtpi = 2.506628274631; // sqrt(2 pi)
+    constexpr double lower = -8.5;
+    const double r21 = sigma[0];
+    const double r31 = sigma[1];
+    const double r32 = sigma[2];
+    const double r41 = sigma[3];
+    const double r42 = sigma[4];
+    const double r43 = sigma[5];
+
+    const double u2 = std::sqrt(1.0 - r21 * r21);
+    const double u3 = std::sqrt(1.0 - r31 * r31);
+    const double u4 = std::sqrt(1.0 - r41 * r41);
+    wdqbk.y[0] = limit[1] / u2;
+    wdqbk.y[1] = limit[2] / u3;
+    wdqbk.y[2] = limit[3] / u4;
+    wdqbk.sig[0] = (r32 - r31 * r21) / (u2 * u3);
+    wdqbk.sig[1] = (r42 - r41 * r21) / (u2 * u4);
+    wdqbk.sig[2] = (r43 - r41 * r31) / (u3 * u4);
+    wdqbk.c[0] = r21 / u2;
+    wdqbk.c[1] = r31 / u3;
+    wdqbk.c[2] = r41 / u4;
+    return adone(qvndd, lower, limit[0], epsi) / rrtpi;
+}
+
+double qvndd(const double& t)
+{
+    constexpr double epsi = 1.0e-9; // accuracy of the inner trivariate probabilities
+    const double sig[3] = {wdqbk.sig[0], wdqbk.sig[1], wdqbk.sig[2]};
+    const double y[3] = {wdqbk.y[0] - t * wdqbk.c[0], wdqbk.y[1] - t * wdqbk.c[1],
+                         wdqbk.y[2] - t * wdqbk.c[2]};
+    const double p = tvnd(y, sig, epsi);
+    return std::exp(-(t * t * 0.5)) * p;
+}
+
+double adone(mvn_integrand f, const double& a, const double& b, const double& tol)
+{
+    constexpr int nmax = 100;
+    double ai[nmax];
+    double bi[nmax];
+    double fi[nmax];
+    double ei[nmax];
+
+    ai[0] = a;
+    bi[0] = b;
+    fi[0] = krnrdd(ai[0], bi[0], f, ei[0]);
+    int im = 1;
+    int ip = 0;
+    for (;;) {
+        const int in = im;
+        ++im;
+        bi[in] = bi[ip];
+        ai[in] = (ai[ip] + bi[ip]) * 0.5;
+        bi[ip] = ai[in];
+        const double old = fi[ip];
+        fi[ip] = krnrdd(ai[ip], bi[ip], f, ei[ip]);
+        fi[in] = krnrdd(ai[in], bi[in], f, ei[in]);
+        const double d = std::fabs(old - fi[ip] - fi[in]) * 0.5;
+        ei[ip] = ei[ip] + d;
+        ei[in] = ei[in] + d;
+
+        ip = 0;
+        double fin = 0.0;
+        double err = 0.0;
+        for (int i = 0; i < im; ++i) {
+            if (ei[i] > ei[ip]) {
+                ip = i;
+            }
+            fin = fin + fi[i];
+            err = err + ei[i];
+        }
+        if (err <= tol || im == nmax) {
+            return fin;
+        }
+    }
+}
+
+} // namespace traz

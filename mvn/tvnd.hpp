@@ -1,0 +1,40 @@
+// Trivariate normal routine internals: the block shared with its integrand, the
+// adaptive integrator and the 23-point Gauss-Kronrod rule.
+#pragma once
+
+namespace traz {
+
+// A function of one real, as integrated by adoned, adone and krnrdd.
+using mvn_integrand = double (*)(const double&);
+
+// Block trvbkd: filled by tvnd before each integration, read by trvfnd during it.
+// H is the integration coordinate, A and B the other two, uA = sqrt(1 - rHA^2).
+struct trvbkd_block {
+    double la;  // L_A / uA
+    double lb;  // L_B / uB
+    double ra;  // rHA / uA
+    double rb;  // rHB / uB
+    double rho; // correlation of A and B given H
+};
+extern trvbkd_block trvbkd;
+
+// exp(-t^2/2) times P(X_A < L_A, X_B < L_B | X_H = t), from trvbkd.
+double trvfnd(const double& t);
+
+// Globally adaptive bisection with the 23-point Kronrod rule on at most 100
+// subintervals; returns once the sum of error estimates is at most tol (always after
+// at least one bisection) or the subintervals are used up.
+double adoned(mvn_integrand f, const double& a, const double& b, const double& tol);
+
+// The 23-point Kronrod rule applied to f over [a, b]; abserr = 3 |Kronrod - Gauss|.
+double krnrdd(const double& a, const double& b, mvn_integrand f, double& abserr);
+
+namespace krnrdd_rules {
+// xgk[0] = 0 and the positive abscissae in decreasing order; even indices 2..10 are the
+// 11-point Gauss nodes. wgk: Kronrod weights. wg[j]: Gauss weight of xgk[2j], wg[6] = 0.
+extern const double xgk[12];
+extern const double wgk[12];
+extern const double wg[7];
+} // namespace krnrdd_rules
+
+} // namespace traz
