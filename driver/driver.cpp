@@ -220,7 +220,10 @@ int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOpt
     }
     const float t1 = clock();
     write_cpu_time(out, t1 - t0);
-    std::fflush(out);
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        std::fprintf(err, "traz: the report could not be written completely\n");
+        return kRunWriteError;
+    }
     return kRunOk;
 }
 

@@ -22,6 +22,7 @@ struct RunOptions {
 constexpr int kRunOk = 0;
 constexpr int kRunBadDeck = 1;
 constexpr int kRunFatal = 2;
+constexpr int kRunWriteError = 3;
 
 // Runs one problem: reads the deck text, writes the report to out and diagnostics to err.
 int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOptions& opt = {});
