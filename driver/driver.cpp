@@ -88,6 +88,7 @@ void order_statistic_constants() {
 namespace {
 
 constexpr int kQuadLimit = 12500;
+long evaluations = 0;
 
 double ffte_at(double x, void*) {
     double a[1] = {x};
@@ -114,11 +115,16 @@ int quadrature_ier(int status) {
 
 } // namespace
 
+long last_pass_evaluations() { return evaluations; }
+void set_pass_evaluations(long n) { evaluations = n; }
+
 double integrate_single_stage() {
     gsl_function f{&ffte_at, nullptr};
     double result = 0.0, abserr = 0.0;
     const int status = gsl_integration_qag(&f, -6.5, 6.5, 0.0, 1.0e-6, kQuadLimit, GSL_INTEG_GAUSS61,
                                            quadrature_workspace(), &result, &abserr);
+    // The first rule application, then two more per bisection.
+    evaluations = 61L * (2L * static_cast<long>(quadrature_workspace()->size) - 1L);
     const int ier = quadrature_ier(status);
     if (ier != 0) library_message("DQAG", "ABNORMAL RETURN", ier, MessageLevel::warning);
     return result;

@@ -44,4 +44,8 @@ float cpu_seconds();
 void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls);
 double integrate_single_stage();
 
+// Integrand evaluations of the latest integration (for benchmarks).
+long last_pass_evaluations();
+void set_pass_evaluations(long n);
+
 } // namespace traz

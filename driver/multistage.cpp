@@ -31,6 +31,7 @@ void integrate_multistage(std::FILE* out, double& result, double& abserr, double
     double res = result, err = abserr;
     dcuhre(ndim, numfun, a, b, minpts, maxcls, &ftest, epsabs, relerr, key, nw, restar, &res, &err,
            neval, ifail, cubature_work());
+    set_pass_evaluations(neval);
     if (ifail == 0 || ifail == 1) {
         result = res;
         abserr = err;

@@ -1,0 +1,75 @@
+// Prints the CPU seconds of whole runs of decks (default: the example decks), per run and
+// per pass, with the integrand evaluations of each pass.
+//   bench_driver [--repeat N] [deck ...]
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/driver.hpp"
+#include "driver/state.hpp"
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int repeat = 0;
+    std::vector<std::string> decks;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::atoi(argv[++i]);
+        else decks.push_back(argv[i]);
+    }
+    if (decks.empty())
+        for (const char* name : {"single-stage", "two-stage", "three-stage"})
+            decks.push_back(std::string(TRAZ_SOURCE_DIR) + "/examples/" + name + ".deck");
+
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    for (const std::string& path : decks) {
+        const std::string deck = slurp(path);
+        if (deck.empty()) {
+            std::printf("%s: not found\n", path.c_str());
+            continue;
+        }
+        // One run to learn the passes, then repeats until a second of CPU time has passed.
+        const float t0 = traz::cpu_seconds();
+        if (traz::run(deck, sink, sink) != traz::kRunOk) {
+            std::printf("%s: the run failed\n", path.c_str());
+            continue;
+        }
+        const float first = traz::cpu_seconds() - t0;
+        int n = repeat > 0 ? repeat : (first > 1.0f ? 1 : static_cast<int>(1.0f / (first + 1e-4f)) + 1);
+        const float t1 = traz::cpu_seconds();
+        for (int r = 0; r < n; ++r) traz::run(deck, sink, sink);
+        const double per_run = (traz::cpu_seconds() - t1) / n;
+
+        static traz::Deck d;
+        std::string error;
+        traz::read_deck(deck, d, error);
+        std::printf("%s: %d stage(s), %d run(s), %.6f CPU s per run\n", path.c_str(), traz::sel.nstage,
+                    n, per_run);
+        // Per pass: integrate each selector of the plan once more, timing it alone.
+        static const int plan[7] = {1, 2, 3, 5, 9, 10, 11};
+        for (int iz : plan) {
+            traz::sel.iz = iz;
+            double result = 0.0, abserr = 0.0;
+            const float p0 = traz::cpu_seconds();
+            if (traz::sel.nstage == 1) result = traz::integrate_single_stage();
+            else traz::integrate_multistage(sink, result, abserr, d.relerr, d.maxcls);
+            const float p1 = traz::cpu_seconds();
+            std::printf("  iz %2d: %.6f CPU s, %8ld integrand evaluations, result %.8f\n", iz,
+                        static_cast<double>(p1 - p0), traz::last_pass_evaluations(), result);
+        }
+    }
+    return 0;
+}
