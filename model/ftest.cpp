@@ -61,25 +61,31 @@ void corlist(const double* ww, int n, double* wz)
             wz[p++] = ww[ix(q, r)] / std::sqrt(ww[ix(q, q)] * ww[ix(r, r)]);
 }
 
-// Correlations of the composites of stages 1..k given some of them, for one stage.
+// Correlations of the composites of stages 1..k given some of them, for one stage: the
+// inverse of the leading block of corm with the conditioning rows and columns removed,
+// inverted again, is the conditional covariance. Only lists of two or more composites
+// carry correlations; a single composite needs none.
 struct Conditional {
-    double wz1[4][10]; // wz1[j]: the others given X_j, j = 1..k
+    double wz1[4][10];    // wz1[j]: the others given X_j, j = 1..k
     double wz2[4][4][10]; // wz2[i][l]: the rest given X_i and X_l, i < l
 };
 
 void conditional(const double* corm, int k, bool pairs, Conditional& cc)
 {
+    if (k - 1 < 2 && (!pairs || k - 2 < 2))
+        return;
     double cormin[16];
     double ww[16];
     int ier = 0;
     without(corm, k, 0, 0, cormin);
     matinv(cormin, 4, k, ier);
-    for (int j = 1; j <= k; ++j) {
-        const int n1 = without(cormin, k, j, 0, ww);
-        matinv(ww, 4, n1, ier);
-        corlist(ww, n1, cc.wz1[j]);
-    }
-    if (!pairs)
+    if (k - 1 >= 2)
+        for (int j = 1; j <= k; ++j) {
+            const int n1 = without(cormin, k, j, 0, ww);
+            matinv(ww, 4, n1, ier);
+            corlist(ww, n1, cc.wz1[j]);
+        }
+    if (!pairs || k - 2 < 2)
         return;
     for (int i = 1; i <= k - 1; ++i)
         for (int l = i + 1; l <= k; ++l) {
@@ -152,7 +158,9 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
     dnn[0] = s.napp;
     for (int k = 1; k <= kk; ++k) {
         dnn[k] = s.ns[k - 1];
-        S = R = T = V = W = 0.0;
+        // The mass above the cuts of the earlier stages is the previous stage's S.
+        R = k == 1 ? one : S;
+        S = T = V = W = 0.0;
         const bool last = k == kk;
         if (k >= 2)
             conditional(corm, k, last && second && kk > 2, cc);
@@ -166,7 +174,6 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
                 probgr[m - 1] = P;
             S = S + pgm * P;
             ssg[m - 1] = pgm * P;
-            const double d = phi(a[k - 1]);
             if (last) {
                 for (int i = 1; i <= kk; ++i)
                     phiu[i - 1] = phi(a[i - 1]);
@@ -181,13 +188,12 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
                             phin2[ix(i, l)] = phin2[ix(l, i)] = one;
                         }
             }
+            const double d = last ? phiu[k - 1] : phi(a[k - 1]);
             if (k == 1) {
-                R = one;
                 T = T + pgm * d;
                 continue;
             }
 
-            R = R + pgm * orthant(k - 1, a, cor);
             double c = 0.0;
             for (int j = 1; j <= k; ++j) {
                 // The other composites given X_j = a_j.
