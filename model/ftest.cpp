@@ -61,38 +61,23 @@ void corlist(const double* ww, int n, double* wz)
             wz[p++] = ww[ix(q, r)] / std::sqrt(ww[ix(q, q)] * ww[ix(r, r)]);
 }
 
-// Correlations of the composites of stages 1..k given some of them, for one stage: the
-// inverse of the leading block of corm with the conditioning rows and columns removed,
-// inverted again, is the conditional covariance. Only lists of two or more composites
-// carry correlations; a single composite needs none.
-struct Conditional {
-    double wz1[4][10];    // wz1[j]: the others given X_j, j = 1..k
-    double wz2[4][4][10]; // wz2[i][l]: the rest given X_i and X_l, i < l
-};
-
-void conditional(const double* corm, int k, bool pairs, Conditional& cc)
+// Correlation lists of the other composites of stages 1..k given X_j, j = 1..k, into
+// wz1[j]: the inverse of the leading block of corm without row and column j, inverted
+// again, is their conditional covariance. One remaining composite needs no list.
+void conditional(const double* corm, int k, double (*wz1)[10])
 {
-    if (k - 1 < 2 && (!pairs || k - 2 < 2))
+    if (k - 1 < 2)
         return;
     double cormin[16];
     double ww[16];
     int ier = 0;
     without(corm, k, 0, 0, cormin);
     matinv(cormin, 4, k, ier);
-    if (k - 1 >= 2)
-        for (int j = 1; j <= k; ++j) {
-            const int n1 = without(cormin, k, j, 0, ww);
-            matinv(ww, 4, n1, ier);
-            corlist(ww, n1, cc.wz1[j]);
-        }
-    if (!pairs || k - 2 < 2)
-        return;
-    for (int i = 1; i <= k - 1; ++i)
-        for (int l = i + 1; l <= k; ++l) {
-            const int n2 = without(cormin, k, i, l, ww);
-            matinv(ww, 4, n2, ier);
-            corlist(ww, n2, cc.wz2[i][l]);
-        }
+    for (int j = 1; j <= k; ++j) {
+        const int n1 = without(cormin, k, j, 0, ww);
+        matinv(ww, 4, n1, ier);
+        corlist(ww, n1, wz1[j]);
+    }
 }
 
 // Stage cut of X_h given X_i = a_i and X_l = a_l, all standardized.
@@ -150,7 +135,8 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
     double aqr[3];
     double xata2[16];
     double pr1[4];
-    Conditional cc;
+    double wz1[4][10];
+    const double nolist[1] = {0.0}; // a single composite has no correlations
 
     double lf = 0.0;
     double S = 0.0, R = 0.0, T = 0.0, V = 0.0, W = 0.0;
@@ -163,7 +149,7 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
         S = T = V = W = 0.0;
         const bool last = k == kk;
         if (k >= 2)
-            conditional(corm, k, last && second && kk > 2, cc);
+            conditional(corm, k, wz1);
 
         for (int m = 1; m <= g; ++m) {
             const double pgm = s.pg[m - 1];
@@ -205,7 +191,7 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
                     const double r = corm[ix(i, j)];
                     aq[q++] = (a[i - 1] - r * aj) / std::sqrt(one - r * r);
                 }
-                phin1[j - 1] = orthant(k - 1, aq, cc.wz1[j]);
+                phin1[j - 1] = orthant(k - 1, aq, k - 1 < 2 ? nolist : wz1[j]);
                 if (last && !second) {
                     phiu[j - 1] = phiu[j - 1] * phin1[j - 1];
                     c = c + phiu[j - 1] * s.cory[j - 1];
@@ -218,14 +204,14 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
             V = V + srg[m - 1];
 
             if (last && second && kk > 2) {
-                // The remaining composite given X_i = a_i and X_l = a_l.
+                // The remaining composite given X_i = a_i and X_l = a_l (one with three stages).
                 for (int i = 1; i <= kk - 1; ++i)
                     for (int l = i + 1; l <= kk; ++l) {
                         int q = 0;
                         for (int h = 1; h <= kk; ++h)
                             if (h != i && h != l)
                                 aqr[q++] = paircut(corm, a, h, i, l);
-                        const double p2 = orthant(k - 2, aqr, cc.wz2[i][l]);
+                        const double p2 = orthant(k - 2, aqr, nolist);
                         phin2[ix(i, l)] = phin2[ix(l, i)] = p2;
                     }
             }
