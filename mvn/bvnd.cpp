@@ -36,17 +36,12 @@ const double w[3][10] = {
 
 } // namespace bvnd_rules
 
-// P(X > h, Y > k) for a standardized pair with correlation r. For |r| < 0.925 the
-// derivative in the correlation is integrated from 0 to asin(r) by Gauss-Legendre
-// (6, 12 or 20 points as |r| grows); above, an expansion about |r| = 1 plus a
-// corrected 20-point sum.
-double bvnd(const double& h, const double& k, const double& r)
+// The 6-, 12- or 20-point rule by |r|, and every node quantity that does not involve
+// the limits.
+void bvnd_prepare(const double& r, bvnd_rule& rule)
 {
     using bvnd_rules::x;
     using bvnd_rules::w;
-    constexpr double twopi = 6.283185307179586;
-    constexpr double fourpi = 12.566370614359172;
-    TRAZ_MVN_COUNT_BVND();
 
     const double absr = std::fabs(r);
     int ng;
@@ -61,7 +56,61 @@ double bvnd(const double& h, const double& k, const double& r)
         ng = 2;
         lg = 10;
     }
+    rule.r = r;
+    rule.ng = ng;
+    rule.n = 2 * lg;
 
+    if (absr < 0.925) {
+        rule.asr = std::asin(r);
+        for (int i = 0; i < lg; ++i) {
+            for (int s = -1; s <= 1; s += 2) {
+                const int j = 2 * i + (s + 1) / 2;
+                const double sn = std::sin(rule.asr * (s * x[ng][i] + 1.0) * 0.5);
+                rule.sn[j] = sn;
+                rule.den[j] = 1.0 - sn * sn;
+            }
+        }
+    } else if (absr < 1.0) {
+        rule.as = (1.0 - r) * (1.0 + r);
+        rule.a = std::sqrt(rule.as);
+        const double a = rule.a * 0.5;
+        for (int i = 0; i < lg; ++i) {
+            for (int s = -1; s <= 1; s += 2) {
+                const int j = 2 * i + (s + 1) / 2;
+                const double ax = a * (s * x[ng][i] + 1.0);
+                const double xs = ax * ax;
+                const double rs = std::sqrt(1.0 - xs);
+                rule.xs[j] = xs;
+                rule.rs[j] = rs;
+                rule.omr[j] = 1.0 - rs;
+                rule.tpr[j] = 2.0 * (1.0 + rs);
+                rule.aw[j] = a * w[ng][i];
+            }
+        }
+    }
+}
+
+// P(X > h, Y > k) for a standardized pair with correlation r. For |r| < 0.925 the
+// derivative in the correlation is integrated from 0 to asin(r) by Gauss-Legendre
+// (6, 12 or 20 points as |r| grows); above, an expansion about |r| = 1 plus a
+// corrected 20-point sum.
+double bvnd(const double& h, const double& k, const double& r)
+{
+    bvnd_rule rule;
+    bvnd_prepare(r, rule);
+    return bvnd_prepared(h, k, rule);
+}
+
+double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule)
+{
+    constexpr double twopi = 6.283185307179586;
+    constexpr double fourpi = 12.566370614359172;
+    TRAZ_MVN_COUNT_BVND();
+
+    const double* const w = bvnd_rules::w[rule.ng];
+    const double r = rule.r;
+    const double absr = std::fabs(r);
+    const int n = rule.n;
     const double hh = h;
     double kk = k;
     double hk = h * k;
@@ -69,14 +118,10 @@ double bvnd(const double& h, const double& k, const double& r)
 
     if (absr < 0.925) {
         const double hs = (h * h + k * k) * 0.5;
-        const double asr = std::asin(r);
-        for (int i = 0; i < lg; ++i) {
-            for (double s = -1.0; s <= 1.0; s += 2.0) {
-                const double sn = std::sin(asr * (s * x[ng][i] + 1.0) * 0.5);
-                bvn = bvn + w[ng][i] * std::exp((sn * hk - hs) / (1.0 - sn * sn));
-            }
+        for (int j = 0; j < n; ++j) {
+            bvn = bvn + w[j / 2] * std::exp((rule.sn[j] * hk - hs) / rule.den[j]);
         }
-        return bvn * asr / fourpi + phid(-h) * phid(-k);
+        return bvn * rule.asr / fourpi + phid(-h) * phid(-k);
     }
 
     if (r < 0.0) {
@@ -84,8 +129,8 @@ double bvnd(const double& h, const double& k, const double& r)
         hk = -hk;
     }
     if (absr < 1.0) {
-        const double as = (1.0 - r) * (1.0 + r);
-        double a = std::sqrt(as);
+        const double as = rule.as;
+        const double a = rule.a;
         const double bs = (hh - kk) * (hh - kk);
         const double u = (4.0 - hk) * 0.125;
         const double v = (12.0 - hk) * 0.0625;
@@ -100,18 +145,13 @@ double bvnd(const double& h, const double& k, const double& r)
             bvn = bvn - std::exp(-hk * 0.5) * std::sqrt(twopi) * phid(nb) * b
                             * (1.0 - u * bs * (1.0 - v * bs / 5.0) / 3.0);
         }
-        a = a * 0.5;
-        for (int i = 0; i < lg; ++i) {
-            for (double s = -1.0; s <= 1.0; s += 2.0) {
-                const double ax = a * (s * x[ng][i] + 1.0);
-                const double xs = ax * ax;
-                const double rs = std::sqrt(1.0 - xs);
-                const double e2 = -(bs / xs + hk) * 0.5;
-                if (e2 > -100.0) {
-                    bvn = bvn + a * w[ng][i] * std::exp(e2)
-                                    * (std::exp(-hk * (1.0 - rs) / (2.0 * (1.0 + rs))) / rs
-                                       - (1.0 + u * xs * (1.0 + v * xs)));
-                }
+        for (int j = 0; j < n; ++j) {
+            const double xs = rule.xs[j];
+            const double e2 = -(bs / xs + hk) * 0.5;
+            if (e2 > -100.0) {
+                bvn = bvn + rule.aw[j] * std::exp(e2)
+                                * (std::exp(-hk * rule.omr[j] / rule.tpr[j]) / rule.rs[j]
+                                   - (1.0 + u * xs * (1.0 + v * xs)));
             }
         }
         bvn = -bvn / twopi;

@@ -104,6 +104,7 @@ double tvnd(const double* limit, const double* sigma, const double& epsi)
         trvbkd.ra = rha / ua;
         trvbkd.rb = rhb / ub;
         trvbkd.rho = (rab - rha * rhb) / (ua * ub);
+        bvnd_prepare(trvbkd.rho, trvbkd.rule);
         t = adoned(trvfnd, lower, h, epsi) / rrtpi;
     }
 
@@ -119,7 +120,7 @@ double trvfnd(const double& t)
 {
     const double h = t * trvbkd.ra - trvbkd.la;
     const double k = t * trvbkd.rb - trvbkd.lb;
-    return std::exp(-(t * t * 0.5)) * bvnd(h, k, trvbkd.rho);
+    return std::exp(-(t * t * 0.5)) * bvnd_prepared(h, k, trvbkd.rule);
 }
 
 double adoned(mvn_integrand f, const double& a, const double& b, const double& tol)

@@ -2,6 +2,8 @@
 // adaptive integrator and the 23-point Gauss-Kronrod rule.
 #pragma once
 
+#include "mvn/bvnd.hpp"
+
 namespace traz {
 
 // A function of one real, as integrated by adoned, adone and krnrdd.
@@ -15,6 +17,7 @@ struct trvbkd_block {
     double ra;  // rHA / uA
     double rb;  // rHB / uB
     double rho; // correlation of A and B given H
+    bvnd_rule rule; // bvnd's rule for rho, prepared once per integration
 };
 extern trvbkd_block trvbkd;
 

@@ -142,6 +142,24 @@ TEST(Tvnd, ConditionalVarianceForm)
     }
 }
 
+// The integrand is the density times the conditional bivariate probability, with the
+// bivariate rule prepared for the conditional correlation of the last integration.
+TEST(Tvnd, IntegrandIsConditionalProbability)
+{
+    const double epsi = 1.0e-4;
+    const double c[3] = {0.35, -0.6, 0.8};
+    const double cases[2][3] = {{-0.4, 1.2, 0.3}, {2.5, 0.1, -1.0}};
+    for (const auto& l : cases) {
+        tvnd(l, c, epsi);
+        const auto& blk = traz::trvbkd;
+        for (double t : {-8.0, -1.3, 0.0, 0.7}) {
+            const double h = t * blk.ra - blk.la;
+            const double k = t * blk.rb - blk.lb;
+            EXPECT_EQ(traz::trvfnd(t), std::exp(-(t * t * 0.5)) * traz::bvnd(h, k, blk.rho)) << t;
+        }
+    }
+}
+
 TEST(Krnrdd, ExactOnPolynomials)
 {
     const double a = -0.75;
