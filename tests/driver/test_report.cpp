@@ -1,0 +1,216 @@
+// Whole reports, byte for byte, against hand-written expected texts; and the numbers in
+// those texts against an independent computation of the selection model.
+//
+// Each expected/<name>.report was written by hand from the record layouts. Its echo values
+// follow from the deck by hand arithmetic (comments below); its result values were
+// computed with the reference model of reference_model.cpp (normal tail from erfc, own
+// Gauss-Legendre rule, order statistics of the whole pool), and the tests below recompute
+// them, so a wrong number in an expected file is caught as well as a wrong report.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "reference_model.hpp"
+#include "run_deck.hpp"
+
+namespace {
+
+using traz::testref::Pool;
+using traz::testrun::kDeckDir;
+using traz::testrun::read_file;
+using traz::testrun::run_deck;
+
+// ---------------------------------------------------------------------------------------
+// Whole reports.
+
+class WholeReport : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(WholeReport, MatchesExpectedText) {
+    const std::string name = GetParam();
+    const std::string deck = read_file(kDeckDir + name + ".deck");
+    const std::string expected = read_file(kDeckDir + name + ".report");
+    ASSERT_FALSE(deck.empty()) << name;
+    ASSERT_FALSE(expected.empty()) << name;
+    const auto r = run_deck(deck);
+    EXPECT_EQ(r.status, traz::kRunOk);
+    EXPECT_EQ(r.out, expected) << "deck " << name;
+    EXPECT_EQ(r.err, "") << "deck " << name;
+}
+
+// two_group:      two groups, seven passes (the annotated example deck; comments after the
+//                 values are ignored)
+// applicants_101: refused with the single reason "  Too many applicants"
+// npass0:         100 applicants accepted; nothing between PROGRAM OUTPUT and the time line
+// npass1:         7 predictors (row and heading reuse), values that round to zero, one pass
+// npass8:         10 predictors; the eighth pass repeats selector 11 and writes nothing
+// pg1_one:        pg(1) = 1: selection rates without the AI-ratio line
+// one_group:      one group: passes 4 to 6 meet the proportion rule and rule i
+// too_many:       11 predictors and 4 stages: read, echoed, refused
+INSTANTIATE_TEST_SUITE_P(Decks, WholeReport,
+                         ::testing::Values("two_group", "applicants_101", "npass0", "npass1", "npass8",
+                                           "pg1_one", "one_group", "too_many"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// ---------------------------------------------------------------------------------------
+// The numbers of the expected texts.
+
+// Values on the occurrence-th line (0-based) that starts with `prefix`.
+std::vector<double> printed(const std::string& report, const std::string& prefix, int occurrence = 0) {
+    std::size_t at = 0;
+    for (int seen = 0;; ++seen, ++at) {
+        at = report.find("\n" + prefix, at);
+        if (at == std::string::npos) {
+            ADD_FAILURE() << "no line " << occurrence << " starting with " << prefix;
+            return {};
+        }
+        if (seen == occurrence) break;
+    }
+    const std::size_t end = report.find('\n', at + 1);
+    const std::string rest = report.substr(at + 1 + prefix.size(), end - at - 1 - prefix.size());
+    std::vector<double> v;
+    const char* p = rest.c_str();
+    for (char* q;; p = q) {
+        const double x = std::strtod(p, &q);
+        if (q == p) break;
+        v.push_back(x);
+    }
+    return v;
+}
+
+// A printed value with d decimals is the reference value rounded.
+void expect_printed(double shown, double reference, int decimals, const char* what) {
+    EXPECT_LE(std::fabs(shown - reference), 0.5 * std::pow(10.0, -decimals) + 1e-9)
+        << what << ": printed " << shown << ", reference " << reference;
+}
+
+// The stage-composite echo lines carry ef(1,1) as F8.4 and cory(1) as F8.3.
+void expect_stage_echo(const std::string& report, double ef1, double cory) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%8.4f", ef1);
+    EXPECT_NE(report.find("Stages per Subpopulation\n   Subpopulation  1:" + std::string(buf) + "\n"),
+              std::string::npos)
+        << "ef(1,1) " << buf;
+    std::snprintf(buf, sizeof buf, "%8.3f", cory);
+    EXPECT_NE(report.find("Predictors with the Criterion:\n          " + std::string(buf) + "\n"),
+              std::string::npos)
+        << "cory(1) " << buf;
+}
+
+// Checks the result lines of a two-group report against the reference model.
+void expect_two_group_results(const std::string& report, const Pool& p, bool ai_line) {
+    using namespace traz::testref;
+    const double E = expected_criterion(p);
+    const double r1 = selection_rate(p, 0), r2 = selection_rate(p, 1);
+    expect_printed(printed(report, "Expected Criterion Score Selected:").at(0), E, 4, "E");
+    const auto rates = printed(report, "Expected selection rate of groups:");
+    ASSERT_EQ(rates.size(), 2u);
+    expect_printed(rates[0], r1, 4, "R1");
+    expect_printed(rates[1], r2, 4, "R2");
+    if (ai_line) expect_printed(printed(report, "Expected AI ratio:").at(0), r2 / r1, 4, "AI ratio");
+    expect_printed(printed(report, "Standard Deviation Average Criterion Score Selected:").at(0),
+                   sd_of_average(p), 4, "SD");
+}
+
+TEST(ExpectedNumbers, TwoGroupDeck) {
+    const std::string report = read_file(kDeckDir + "two_group.report");
+    // Weights w = (.5,.3,.2), r12 = .3, r13 = .2, r23 = .25:
+    // w'Rw = .25+.09+.04 + 2(.5*.3*.3 + .5*.2*.2 + .3*.2*.25) = .54;
+    // w'coryt = .25+.12+.06 = .43; w'eft = .4+.15+.06 = .61.
+    Pool p;
+    p.n = 50, p.ns = 10, p.ngroup = 2;
+    p.pg[0] = 0.3, p.pg[1] = 0.7;
+    p.mean[0] = 0.61 / std::sqrt(0.54);
+    p.efc[0] = 0.5;
+    p.cory = 0.43 / std::sqrt(0.54);
+    expect_stage_echo(report, p.mean[0], p.cory);
+    expect_two_group_results(report, p, true);
+}
+
+TEST(ExpectedNumbers, SevenPredictorDeck) {
+    const std::string report = read_file(kDeckDir + "npass1.report");
+    // All weights 1, only r12 = -.0004 and r17 = .3 nonzero: w'Rw = 7 + 2(.2996) = 7.5992;
+    // sum of validities 1.0496; sum of effect sizes 1.49996.
+    Pool p;
+    p.n = 40, p.ns = 8, p.ngroup = 2;
+    p.pg[0] = 0.25, p.pg[1] = 0.75;
+    p.mean[0] = 1.49996 / std::sqrt(7.5992);
+    p.efc[0] = 0.6;
+    p.cory = 1.0496 / std::sqrt(7.5992);
+    expect_stage_echo(report, p.mean[0], p.cory);
+    expect_printed(printed(report, "Expected Criterion Score Selected:").at(0),
+                   traz::testref::expected_criterion(p), 4, "E");
+}
+
+TEST(ExpectedNumbers, TenPredictorDeck) {
+    const std::string report = read_file(kDeckDir + "npass8.report");
+    // Equicorrelated r = .1, weights five 1 and five .5: w'Rw = .9*6.25 + .1*7.5^2 = 11.25;
+    // w'coryt = 1.5 + .5 = 2; w'eft = 3 + .5 = 3.5.
+    Pool p;
+    p.n = 60, p.ns = 15, p.ngroup = 2;
+    p.pg[0] = 0.2, p.pg[1] = 0.8;
+    p.mean[0] = 3.5 / std::sqrt(11.25);
+    p.efc[0] = 0.4;
+    p.cory = 2.0 / std::sqrt(11.25);
+    expect_stage_echo(report, p.mean[0], p.cory);
+    expect_two_group_results(report, p, true);
+}
+
+TEST(ExpectedNumbers, WholePoolInGroupOne) {
+    const std::string report = read_file(kDeckDir + "pg1_one.report");
+    // w = (.6,.4), r12 = .2: w'Rw = .36+.16+2*.24*.2 = .616; w'coryt = .42; w'eft = .32.
+    // Group 2 has proportion 0: its rate is that of one group-2 applicant among 29 of group 1.
+    Pool p;
+    p.n = 30, p.ns = 6, p.ngroup = 2;
+    p.pg[0] = 1.0, p.pg[1] = 0.0;
+    p.mean[0] = 0.32 / std::sqrt(0.616);
+    p.efc[0] = 0.3;
+    p.cory = 0.42 / std::sqrt(0.616);
+    expect_stage_echo(report, p.mean[0], p.cory);
+    expect_two_group_results(report, p, false);
+    EXPECT_EQ(report.find("Expected AI ratio:"), std::string::npos);
+    expect_printed(printed(report, "Expected selection rate of groups:").at(0), 6.0 / 30.0, 4, "R1 = srtot");
+}
+
+TEST(ExpectedNumbers, OneGroupDeck) {
+    using namespace traz::testref;
+    const std::string report = read_file(kDeckDir + "one_group.report");
+    Pool p;
+    p.n = 50, p.ns = 10, p.ngroup = 1;
+    p.cory = 0.5;
+    // Criterion score: cory times the mean of the 10 largest of 50 normal order statistics.
+    double top = 0.0;
+    for (int i = 41; i <= 50; ++i) top += normal_order_statistic_mean(50, i);
+    expect_printed(printed(report, "Expected Criterion Score Selected:", 0).at(0), 0.5 * top / 10.0, 4, "E");
+    expect_printed(printed(report, "Expected Criterion Score Selected:", 0).at(0), expected_criterion(p), 4,
+                   "E (whole pool)");
+    // One group: both rates are the selection ratio 10/50.
+    const auto rates = printed(report, "Expected selection rate of groups:");
+    ASSERT_EQ(rates.size(), 2u);
+    expect_printed(rates[0], 0.2, 4, "R1");
+    expect_printed(rates[1], 0.2, 4, "R2");
+    // S at the cut is the 11th largest of 50 uniforms, so its mean is 11/51; the
+    // target ratio is 10/50.
+    const auto prop = printed(report, "Proportion Selected and Target SR:");
+    ASSERT_EQ(prop.size(), 2u);
+    expect_printed(prop[0], 11.0 / 51.0, 3, "proportion");
+    expect_printed(prop[0], proportion_above_cut(p), 3, "proportion (quadrature)");
+    expect_printed(prop[1], 0.2, 3, "target");
+    // Passes 5 and 6 integrate the bare density of the cut: 1.
+    expect_printed(printed(report, "Expected Criterion Score Selected:", 1).at(0), 1.0, 4, "density");
+    expect_printed(printed(report, "Expected Criterion Score Selected:", 2).at(0), 1.0, 4, "density");
+}
+
+TEST(ExpectedNumbers, RefusedDecksEchoTheirComposites) {
+    // Two predictors with r = .5 and weights 1: w'Rw = 3; validities .4+.4; effect sizes .5+.5.
+    const std::string r101 = read_file(kDeckDir + "applicants_101.report");
+    expect_stage_echo(r101, 1.0 / std::sqrt(3.0), 0.8 / std::sqrt(3.0));
+    // One predictor with weight 1: the composite is the predictor itself.
+    const std::string r0 = read_file(kDeckDir + "npass0.report");
+    expect_stage_echo(r0, -0.3, 0.5);
+}
+
+} // namespace
