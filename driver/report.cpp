@@ -33,11 +33,18 @@ void write_banner(std::FILE* out) {
 
 void write_echo(std::FILE* out, const Deck& d, const StageValues& s) {
     Values v{d.nstage, d.napp};
-    for (int k = 0; k < d.nstage; ++k) v.push_back(d.ns[k]);
+    for (int k = 0; k < d.nstage && k < 5; ++k) v.push_back(d.ns[k]);
     write(out,
           "(/,'PROBLEM SPECIFICATION',/,/,'Number of stages in the selection:',I3,/,"
           "'Total number of applicants:',I7,/,'Number of retained applicants at each stage:',5I7)",
           std::span<const FieldValue>(v));
+    // A deck with more than 5 stages (refused below) continues the counts underneath
+    // rather than reusing the layout, whose headings would label them as other values.
+    if (d.nstage > 5) {
+        v.clear();
+        for (int k = 5; k < d.nstage; ++k) v.push_back(d.ns[k]);
+        write(out, "(44X,5I7)", std::span<const FieldValue>(v));
+    }
 
     v = {d.ngroup};
     for (int g = 0; g < d.ngroup; ++g) v.push_back(d.pg[g]);
