@@ -147,31 +147,26 @@ double proportion_above_cut(const Pool& p) {
         kLo, kHi, kPanels);
 }
 
+void selected_moments(const Pool& p, double& e, double& e2, double& q) {
+    auto moment = [&](int which) {
+        return integrate(
+            [&](double x) {
+                double S, m1, m2;
+                above_cut(p, x, S, m1, m2);
+                return cut_density(p, x) * (which == 0 ? m1 : which == 1 ? m1 * m1 : m2);
+            },
+            kLo, kHi, kPanels);
+    };
+    e = moment(0);
+    e2 = moment(1);
+    q = moment(2);
+}
+
 // Given the cut, the ns selected are independent draws from the applicants above it:
 // Var(mean) = E[m2 - m1^2]/K + Var(m1), with K = ns.
 double sd_of_average(const Pool& p) {
-    double e = 0.0, e2 = 0.0, q = 0.0;
-    e = integrate(
-        [&](double x) {
-            double S, m1, m2;
-            above_cut(p, x, S, m1, m2);
-            return cut_density(p, x) * m1;
-        },
-        kLo, kHi, kPanels);
-    e2 = integrate(
-        [&](double x) {
-            double S, m1, m2;
-            above_cut(p, x, S, m1, m2);
-            return cut_density(p, x) * m1 * m1;
-        },
-        kLo, kHi, kPanels);
-    q = integrate(
-        [&](double x) {
-            double S, m1, m2;
-            above_cut(p, x, S, m1, m2);
-            return cut_density(p, x) * m2;
-        },
-        kLo, kHi, kPanels);
+    double e, e2, q;
+    selected_moments(p, e, e2, q);
     const double K = p.ns;
     return std::sqrt((q - e2) / K + (e2 - e * e));
 }

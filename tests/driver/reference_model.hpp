@@ -53,6 +53,9 @@ double selection_rate(const Pool& p, int k);    // E[#selected of group k] / (n 
 // Through the cut score (the (ns+1)-th best score) and its density.
 double cut_density(const Pool& p, double x);
 double proportion_above_cut(const Pool& p);      // E[S(cut)]
+// E[m1], E[m1^2] and E[m2] over the cut, where m1 and m2 are the mean and the second moment
+// of the criterion score of an applicant above the cut.
+void selected_moments(const Pool& p, double& e, double& e2, double& q);
 double sd_of_average(const Pool& p);             // SD of the average criterion score of the selected
 
 } // namespace traz::testref
