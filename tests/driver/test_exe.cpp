@@ -1,0 +1,87 @@
+// The traz executable end to end: deck on standard input, report on standard output,
+// diagnostics on standard error, exit status.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+#include "run_deck.hpp"
+
+namespace {
+
+using traz::testrun::read_file;
+
+struct ExeRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the executable with the file `deck` on standard input.
+ExeRun run_exe(const std::string& deck) {
+    char dir[] = "/tmp/traz-exe-XXXXXX";
+    ExeRun r;
+    if (mkdtemp(dir) == nullptr) {
+        ADD_FAILURE() << "no temporary directory";
+        return r;
+    }
+    const std::string out = std::string(dir) + "/out", err = std::string(dir) + "/err";
+    const std::string cmd = std::string("'") + TRAZ_EXE + "' < '" + deck + "' > '" + out + "' 2> '" + err + "'";
+    const int w = std::system(cmd.c_str());
+    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    r.out = read_file(out);
+    r.err = read_file(err);
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    rmdir(dir);
+    return r;
+}
+
+std::string write_deck(const std::string& text) {
+    char path[] = "/tmp/traz-deck-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    return path;
+}
+
+TEST(Executable, ExampleDeckGivesCompleteReport) {
+    const ExeRun r = run_exe(std::string(TRAZ_SOURCE_DIR) + "/examples/single-stage.deck");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    // The example is the two-group deck of the report tests; only the CPU time may differ.
+    const std::string expected = read_file(traz::testrun::kDeckDir + "two_group.report");
+    const std::string time_line = "CPU TIME IN SECONDS         0.00\n";
+    ASSERT_TRUE(expected.ends_with(time_line));
+    const std::size_t body = expected.size() - time_line.size();
+    EXPECT_EQ(r.out.substr(0, body), expected.substr(0, body));
+    EXPECT_TRUE(std::regex_match(r.out.substr(std::min(body, r.out.size())),
+                                 std::regex("CPU TIME IN SECONDS [ 0-9]{9}\\.[0-9]{2}\n")))
+        << r.out.substr(std::min(body, r.out.size()));
+}
+
+TEST(Executable, MalformedDeckExitsWithStatusOne) {
+    const std::string deck = write_deck("2 1 20 5\n0.6 0.4\n0.5 x\n");
+    const ExeRun r = run_exe(deck);
+    std::remove(deck.c_str());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "traz: deck statement 3 (predictor validities), item 2: expected a number, found \"x\" on line 3\n");
+}
+
+TEST(Executable, FatalLibraryErrorExitsWithStatusTwo) {
+    const std::string deck = write_deck("1 1 10 12\n1.0\n0.5\n0.3\n2 0.4 7\n0.2\n1e-4 1000\n");
+    const ExeRun r = run_exe(deck);
+    std::remove(deck.c_str());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.ends_with("\n\nPROGRAM OUTPUT\n")) << r.out;
+    EXPECT_NE(r.err.find("X IS A NEGATIVE INTEGER"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("JOB ABORT DUE TO FATAL ERROR."), std::string::npos) << r.err;
+}
+
+} // namespace
