@@ -14,6 +14,52 @@ namespace {
 
 using traz::qvnd;
 
+long calls = 0;
+double nothing(const double&)
+{
+    ++calls;
+    return 0.0;
+}
+double cubic(const double& x)
+{
+    ++calls;
+    return ((x - 1.0) * x + 2.0) * x;
+}
+double smooth(const double& x)
+{
+    ++calls;
+    return std::exp(-x * x * 0.5) * std::cos(3.0 * x);
+}
+
+// adone, the outer integrator, behaves exactly like adoned.
+TEST(Adone, StoppingRules)
+{
+    const double a = -8.5;
+    const double b = 1.0;
+    const double zero = 0.0;
+    calls = 0;
+    EXPECT_EQ(traz::adone(nothing, a, b, zero), 0.0);
+    EXPECT_EQ(calls, 3 * 23);
+
+    const double tol = 1.0e-9;
+    calls = 0;
+    const double exact = (std::pow(b, 4) - std::pow(a, 4)) / 4.0 - (std::pow(b, 3) - std::pow(a, 3)) / 3.0
+                         + (b * b - a * a);
+    EXPECT_NEAR(traz::adone(cubic, a, b, tol), exact, 1e-11);
+    EXPECT_EQ(calls, 3 * 23);
+
+    for (double t : {1.0e-4, 1.0e-10, 0.0}) {
+        calls = 0;
+        const double q = traz::adone(smooth, a, b, t);
+        const double same = traz::adoned(smooth, a, b, t);
+        EXPECT_EQ(q, same) << t;
+        EXPECT_LE(calls, 2 * 199 * 23) << t;
+    }
+    calls = 0;
+    traz::adone(smooth, a, b, zero);
+    EXPECT_EQ(calls, 199 * 23);
+}
+
 TEST(Qvnd, AgreesWithReferenceTableThroughDispatcher)
 {
     const auto rows = traz::test::read_reference("mvn-quadrivariate.csv");

@@ -132,7 +132,7 @@ TEST(Tvnd, ConditionalVarianceForm)
 {
     const double epsi = 1.0e-4;
     const double l[3] = {-2.0, 0.5, 0.25};
-    for (double r : {0.8, -0.8, 0.62, 0.15}) {
+    for (double r : {0.8, -0.8, 0.15, 0.508, -0.515, 0.492}) {
         const double c[3] = {r, 0.1, 0.0};
         const double product = r / std::sqrt((1.0 - r) * (1.0 + r));
         const double square = r / std::sqrt(1.0 - r * r);
@@ -219,6 +219,26 @@ TEST(Adoned, PolynomialStopsAfterFirstBisection)
         EXPECT_EQ(calls, 3 * 23) << degree;
         EXPECT_NEAR(q, exact, 1e-13 * std::max(1.0, std::fabs(exact))) << degree;
     }
+}
+
+double nothing(const double&)
+{
+    ++calls;
+    return 0.0;
+}
+
+// An integrand that the rule gets exactly, with error 0, meets even a tolerance of 0.
+TEST(Adoned, ZeroErrorMeetsZeroTolerance)
+{
+    const double a = -8.5;
+    const double b = 1.0;
+    const double zero = 0.0;
+    calls = 0;
+    EXPECT_EQ(traz::adoned(nothing, a, b, zero), 0.0);
+    EXPECT_EQ(calls, 3 * 23);
+    calls = 0;
+    EXPECT_EQ(traz::adoned(nothing, a, a, zero), 0.0);
+    EXPECT_EQ(calls, 3 * 23);
 }
 
 TEST(Adoned, MeetsToleranceAndStopsAtHundredIntervals)
