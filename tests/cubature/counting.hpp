@@ -1,23 +1,24 @@
-// Test helpers: a counting integrand wrapper, and the point sets of rule generators built
+// Test helpers: a counting integrand wrapper, and the point set of a rule generator built
 // by brute force (all distinct permutations and sign changes).
 #pragma once
 
 #include "cubature/dcuhre.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <functional>
 #include <vector>
 
 namespace traz::testing {
 
-// Integrand under test, called through the counting wrapper `counted`.
+using Points = std::vector<std::vector<double>>;
+
 struct Counter {
     std::function<void(int, const double*, int, double*)> f;
     long calls = 0;
 };
 inline Counter counter;
 
+// The integrand handed to the code under test: counts, then calls counter.f.
 inline void counted(const int& ndim, double* x, const int& numfun, double* funvls)
 {
     ++counter.calls;
@@ -30,24 +31,22 @@ inline void setIntegrand(std::function<void(int, const double*, int, double*)> f
     counter.calls = 0;
 }
 
-// All distinct points obtained from generator gen by permutation and sign changes.
-inline std::vector<std::vector<double>> expandGenerator(std::vector<double> gen)
+inline Points expandGenerator(std::vector<double> gen)
 {
-    std::vector<std::vector<double>> points;
+    Points points;
+    const int n = int(gen.size());
     std::sort(gen.begin(), gen.end());
     do {
-        const int n = int(gen.size());
-        for (long mask = 0; mask < (1L << n); ++mask) {
+        for (int mask = 0; mask < (1 << n); ++mask) {
             std::vector<double> p(gen);
-            bool skip = false;
+            bool zeroFlipped = false;
             for (int i = 0; i < n; ++i) {
-                if (mask & (1L << i)) {
-                    if (p[i] == 0)
-                        skip = true; // a zero coordinate has one sign only
+                if (mask & (1 << i)) {
+                    zeroFlipped = zeroFlipped || p[i] == 0;
                     p[i] = -p[i];
                 }
             }
-            if (!skip)
+            if (!zeroFlipped)
                 points.push_back(p);
         }
     } while (std::next_permutation(gen.begin(), gen.end()));

@@ -1,6 +1,6 @@
-// Smooth test integrands over a box with closed-form integrals: products of Gaussians,
-// an oscillatory cosine of a linear form, and a corner peak. Shared by the accuracy tests
-// and the cubature benchmark.
+// Smooth test integrands over a box [lo, hi]^ndim with closed-form integrals: a product of
+// Gaussians, an oscillatory cosine of a linear form, and a corner peak. Shared by the
+// accuracy tests and the cubature benchmark.
 #pragma once
 
 #include <cmath>
@@ -14,9 +14,9 @@ namespace traz::testing {
 struct Family {
     enum Kind { gaussian, oscillatory, cornerpeak } kind;
     int ndim;
-    double lo, hi;   // the same limits on every axis
-    double c[3];     // scale of each variable
-    double u[3];     // centre of the Gaussian, phase of the cosine in u[0]
+    double lo, hi;
+    double c[3]; // scale of each variable
+    double u[3]; // centre of the Gaussian; u[0] is the phase of the cosine
 
     std::string name() const
     {
@@ -26,83 +26,61 @@ struct Family {
 
     double value(const double* x) const
     {
-        double s = 0;
-        switch (kind) {
-        case gaussian:
-            for (int i = 0; i < ndim; ++i)
+        double s = kind == oscillatory ? 2 * std::numbers::pi * u[0] : kind == cornerpeak;
+        for (int i = 0; i < ndim; ++i) {
+            if (kind == gaussian)
                 s += c[i] * c[i] * (x[i] - u[i]) * (x[i] - u[i]);
-            return std::exp(-s);
-        case oscillatory:
-            s = 2 * std::numbers::pi * u[0];
-            for (int i = 0; i < ndim; ++i)
-                s += c[i] * x[i];
-            return std::cos(s);
-        case cornerpeak:
-            s = 1;
-            for (int i = 0; i < ndim; ++i)
-                s += c[i] * (x[i] - lo);
-            return std::pow(s, -(ndim + 1));
+            else
+                s += c[i] * (x[i] - (kind == cornerpeak ? lo : 0));
         }
-        return 0;
+        return kind == gaussian ? std::exp(-s) : kind == oscillatory ? std::cos(s)
+                                                                     : std::pow(s, -(ndim + 1));
     }
 
     double integral() const
     {
         const double len = hi - lo;
-        switch (kind) {
-        case gaussian: {
-            double v = 1;
+        double v = 1;
+        if (kind == gaussian) {
             for (int i = 0; i < ndim; ++i)
                 v *= std::sqrt(std::numbers::pi) / (2 * c[i])
                      * (std::erf(c[i] * (hi - u[i])) - std::erf(c[i] * (lo - u[i])));
             return v;
         }
-        case oscillatory: {
-            // Re of exp(i(2 pi u0 + c.lo)) times the product of (exp(i c len) - 1)/(i c).
+        if (kind == oscillatory) {
+            // Re of exp(i(2 pi u0 + c.lo)) times the product of (exp(i c len) - 1) / (i c).
             const std::complex<double> iu(0, 1);
-            double phase = 2 * std::numbers::pi * u[0];
-            std::complex<double> v(1, 0);
-            for (int i = 0; i < ndim; ++i) {
-                phase += c[i] * lo;
-                v *= (std::exp(iu * (c[i] * len)) - 1.0) / (iu * c[i]);
-            }
-            return (std::exp(iu * phase) * v).real();
-        }
-        case cornerpeak: {
-            // (1/(n! prod c)) sum over the corners v of (-1)^|v| / (1 + len c.v).
-            double sum = 0;
-            for (int m = 0; m < (1 << ndim); ++m) {
-                double d = 1;
-                int bits = 0;
-                for (int i = 0; i < ndim; ++i) {
-                    if (m & (1 << i)) {
-                        d += c[i] * len;
-                        ++bits;
-                    }
-                }
-                sum += (bits % 2 ? -1.0 : 1.0) / d;
-            }
-            double f = 1;
+            std::complex<double> z = std::exp(iu * (2 * std::numbers::pi * u[0]));
             for (int i = 0; i < ndim; ++i)
-                f *= (i + 1) * c[i];
-            return sum / f;
+                z *= std::exp(iu * (c[i] * lo)) * (std::exp(iu * (c[i] * len)) - 1.0) / (iu * c[i]);
+            return z.real();
         }
+        // Corner peak: (1 / (n! prod c)) sum over the corners v of (-1)^|v| / (1 + len c.v).
+        double sum = 0;
+        for (int m = 0; m < (1 << ndim); ++m) {
+            double d = 1;
+            int bits = 0;
+            for (int i = 0; i < ndim; ++i) {
+                if (m & (1 << i)) {
+                    d += c[i] * len;
+                    ++bits;
+                }
+            }
+            sum += (bits % 2 ? -1.0 : 1.0) / d;
         }
-        return 0;
+        for (int i = 0; i < ndim; ++i)
+            v *= (i + 1) * c[i];
+        return sum / v;
     }
 };
 
-inline void PrintTo(const Family& f, std::ostream* os)
-{
-    *os << f.name();
-}
+inline void PrintTo(const Family& f, std::ostream* os) { *os << f.name(); }
 
+// The family the integrand below evaluates.
 inline Family family;
 
-inline void familyIntegrand(const int& ndim, double* x, const int& numfun, double* funvls)
+inline void familyIntegrand(const int&, double* x, const int&, double* funvls)
 {
-    (void)ndim;
-    (void)numfun;
     funvls[0] = family.value(x);
 }
 
