@@ -2,6 +2,7 @@
 #include "mvn/mvn.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,8 @@ const char* const usage =
     "  L1,L2,L3,r21,r31,r32                 lower P(X_i < L_i, i = 1..3)   (g01hbt, nd = 3)\n"
     "  h,k,r                                upper P(X > h, Y > k)          (g01hbt, nd = 2)\n"
     "  z                                    Phi(z)                         (phid)\n"
+    "Correlations must lie in [-1, 1]; a malformed row stops the program with a message\n"
+    "naming its line and exit status 1.\n"
     "The dispatcher asks the trivariate and quadrivariate routines for accuracy 1.0e-4;\n"
     "--epsi E calls tvnd or qvnd directly with accuracy E instead.\n";
 
@@ -144,6 +147,10 @@ int main(int argc, char** argv)
             if (!parse_number(fields[index[j]], v[j])) {
                 return fail(lineno, "column " + fmt->columns[j] + ": '" + fields[index[j]]
                                         + "' is not a finite number");
+            }
+            if (fmt->columns[j][0] == 'r' && std::fabs(v[j]) > 1.0) {
+                return fail(lineno, "column " + fmt->columns[j] + ": correlation '"
+                                        + fields[index[j]] + "' is outside [-1, 1]");
             }
         }
 
