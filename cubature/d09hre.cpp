@@ -12,6 +12,7 @@ namespace traz {
 // square roots of the parameters below. The weights come from the closed forms of the
 // imbedded rule family, evaluated in the published order; the four lower-degree rules are
 // then turned into null rules and the basic rule scaled to the cube [-1,1]^ndim.
+// ndim and wtleng are not checked (dcuhre admits 2..15 variables).
 void d09hre(const int& ndim, const int& wtleng, double* w, double* g, double* errcof,
             double* rulpts)
 {

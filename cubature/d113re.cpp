@@ -47,7 +47,7 @@ constexpr double dim3w[13][5] = {
 } // namespace
 
 // Fills the tables of the rule for three variables: generators 2-6 are (p, 0, 0), 7-8
-// (p, p, 0), 9-11 (p, p, p), 12 (p, q, q), 13 (p, p, q); wtleng must be 13.
+// (p, p, 0), 9-11 (p, p, p), 12 (p, q, q), 13 (p, p, q). wtleng must be 13 (not checked).
 void d113re(const int& wtleng, double* w, double* g, double* errcof, double* rulpts)
 {
     constexpr int ndim = 3;

@@ -7,7 +7,7 @@ namespace traz {
 
 namespace {
 
-// Published generator parameters (Eriksen's degree-13 rule).
+// Published generator parameters.
 constexpr double dim2g[16] = {
     0.2517129343453109e+00, 0.7013933644534266e+00, 0.9590960631619962e+00,
     0.9956010478552127e+00, 0.5000000000000000e+00, 0.1594544658297559e+00,
@@ -50,7 +50,7 @@ constexpr double dim2w[14][5] = {
 } // namespace
 
 // Fills the tables of the rule for two variables: generators 2-6 are (p, 0), 7-11 (p, p),
-// 12-14 (p, q); w is the weight table transposed; wtleng must be 14.
+// 12-14 (p, q); w is the weight table transposed. wtleng must be 14 (not checked).
 void d132re(const int& wtleng, double* w, double* g, double* errcof, double* rulpts)
 {
     constexpr int ndim = 2;

@@ -9,6 +9,7 @@ namespace traz {
 // the non-increasing entry order) and for each every sign combination of its non-zero
 // entries, moving x one coordinate at a time, and adds the integrand's values at
 // center + hwidth * (signed, permuted g) to fulsms. g is back in its entry order on return.
+// Nothing is checked: g must be non-negative and non-increasing.
 void dfshre(const int& ndim, const double* center, const double* hwidth, double* x,
             double* g, const int& numfun, CubatureIntegrand funsub, double* fulsms,
             double* funvls)

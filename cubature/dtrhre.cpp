@@ -29,7 +29,7 @@ void moverecord(const int ndim, const int numfun, double* values, double* errors
 // dvflag 1: remove the top; the last record sifts down from the top, never passing a child
 // with an equal key (on equal child keys the left one is taken). dvflag 2: the record at
 // position sbrgns sifts up, never passing a parent with an equal key. Other values of
-// dvflag only rewrite the last record in place.
+// dvflag only rewrite the last record in place. sbrgns must be at least 1 (not checked).
 void dtrhre(const int& dvflag, const int& ndim, const int& numfun, int& sbrgns,
             double* values, double* errors, double* centrs, double* hwidts, double* greate,
             double* error, double* value, double* center, double* hwidth, double* dir)
