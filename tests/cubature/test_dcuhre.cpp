@@ -124,6 +124,27 @@ TEST(DcuhreStatus, AcceptedAtTheLimits)
     EXPECT_EQ(d.run(), 0);
 }
 
+TEST(DcuhreStatus, LimitsOfThisSystemsWorkArray)
+{
+    // 5,000,000 doubles, one component: the budget ranges of two and three stages.
+    static std::vector<double> work(5000000);
+    for (const auto& [ndim, low, high] : {std::tuple{2, 195, 81249674}, {3, 381, 126999618}}) {
+        for (const int maxpts : {low - 1, low, high, high + 1}) {
+            useGauss();
+            Call c;
+            c.ndim = ndim;
+            c.key = ndim == 2 ? 0 : 2;
+            c.nw = 5000000;
+            c.maxpts = maxpts;
+            c.epsrel = 1e-3;
+            c.work.swap(work);
+            const int want = maxpts < low ? 8 : maxpts > high ? 11 : 0;
+            EXPECT_EQ(c.run(), want) << "ndim " << ndim << " maxpts " << maxpts;
+            c.work.swap(work);
+        }
+    }
+}
+
 TEST(DcuhreStatus, RestartWithoutAValidStoreIsRefused)
 {
     for (double stored : {0.0, -3.0, 1e300, std::numeric_limits<double>::quiet_NaN()}) {
