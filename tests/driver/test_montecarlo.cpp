@@ -28,7 +28,7 @@
 namespace {
 
 #ifdef TRAZ_TEST_SANITIZED
-constexpr int kPools = 30000;  // the standard errors grow accordingly
+constexpr int kPools = 80000;  // the standard errors grow accordingly
 #else
 constexpr int kPools = 200000;
 #endif

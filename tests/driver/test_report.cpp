@@ -55,6 +55,35 @@ INSTANTIATE_TEST_SUITE_P(Decks, WholeReport,
                                            "pg1_one", "one_group", "too_many"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
+TEST(ReportLines, NegativePassCountRunsNoPass) {
+    std::string deck = read_file(kDeckDir + "npass0.deck");
+    const std::size_t at = deck.find("2 0.4 0\n");
+    ASSERT_NE(at, std::string::npos);
+    deck.replace(at, 7, "2 0.4 -3");
+    const auto r = run_deck(deck);
+    EXPECT_EQ(r.status, traz::kRunOk);
+    EXPECT_EQ(r.out, read_file(kDeckDir + "npass0.report"));
+}
+
+// A clock that reads 1.25 s at the start and 3.75 s at the end.
+float two_readings() {
+    static int calls = 0;
+    return ++calls == 1 ? 1.25f : 3.75f;
+}
+
+TEST(ReportLines, TimeLineShowsTheClockDifference) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    traz::RunOptions opt;
+    opt.cpu_clock = &two_readings;
+    EXPECT_EQ(traz::run(read_file(kDeckDir + "applicants_101.deck"), out, err, opt), traz::kRunOk);
+    const std::string report = traz::testrun::read_stream(out);
+    std::fclose(err);
+    EXPECT_TRUE(report.ends_with("\n\nCOMPUTATION STOPPED: INVALID INPUT PARAMETERS\n  Too many applicants\n\n"
+                                 "CPU TIME IN SECONDS         2.50\n"))
+        << report;
+}
+
 // ---------------------------------------------------------------------------------------
 // The numbers of the expected texts.
 
