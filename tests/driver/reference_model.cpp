@@ -137,6 +137,12 @@ double cut_density(const Pool& p, double x) {
     return std::exp(lc) * std::pow(S, p.ns) * T * std::pow(1.0 - S, p.n - p.ns - 1);
 }
 
+double tail_mass(const Pool& p, double x) {
+    double S, T;
+    mixture_at(p, x, S, T);
+    return S;
+}
+
 double proportion_above_cut(const Pool& p) {
     return integrate(
         [&](double x) {

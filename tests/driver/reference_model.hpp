@@ -52,6 +52,13 @@ double selection_rate(const Pool& p, int k);    // E[#selected of group k] / (n 
 
 // Through the cut score (the (ns+1)-th best score) and its density.
 double cut_density(const Pool& p, double x);
+double tail_mass(const Pool& p, double x);       // S(x): probability of a score above x
+
+// Integral over the cut score x of its density times value(x).
+template <class V>
+double over_cut(const Pool& p, V value) {
+    return integrate([&](double x) { return cut_density(p, x) * value(x); }, -10.0, 10.0, 400);
+}
 double proportion_above_cut(const Pool& p);      // E[S(cut)]
 // E[m1], E[m1^2] and E[m2] over the cut, where m1 and m2 are the mean and the second moment
 // of the criterion score of an applicant above the cut.
