@@ -13,10 +13,6 @@ double phid(const double& z);
 void g01hbt(const int& nd, const double* a, const double* b, const double* cormul,
             double& err, int& ifail, double& prob);
 
-} // namespace traz
-
-namespace traz {
-
 // Upper bivariate probability P(X > h, Y > k) of a standardized pair with correlation r.
 // |r| <= 1; r = 1 and r = -1 give the limiting probabilities.
 double bvnd(const double& h, const double& k, const double& r);
