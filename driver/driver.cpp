@@ -184,6 +184,7 @@ int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOpt
     float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
     const float t0 = opt.has_start ? opt.start : clock();
     gsl_set_error_handler_off();
+    set_message_stream(err);
 
     static Deck d;
     static StageValues s;

@@ -64,8 +64,10 @@ double ffte(double* a) {
     if (iz >= 2 && iz <= g + 1) F = F * ssg[iz - 2] / S;
     if (iz >= g + 2 && iz <= 2 * g + 1) F = F * probgr[iz - g - 2] / S;
     if (iz >= 2 * g + 2 && iz <= 3 * g + 1) {
+        // A group without applicants, or a group 1 that nobody passes, has no ratio.
         const int m = iz - 2 * g - 1;
-        F = (F * sel.pg[0] * ssg[m - 1]) / (ssg[0] * sel.pg[m - 1]);
+        const double den = ssg[0] * sel.pg[m - 1];
+        F = den > 0.0 ? (F * sel.pg[0] * ssg[m - 1]) / den : 0.0;
     }
     if (iz == 3 * g + 2) F = S * F;
     if (iz == 3 * g + 3) {
