@@ -57,7 +57,6 @@ void bvnd_prepare(const double& r, bvnd_rule& rule)
         lg = 10;
     }
     rule.r = r;
-    rule.ng = ng;
     rule.n = 2 * lg;
 
     if (absr < 0.925) {
@@ -66,6 +65,7 @@ void bvnd_prepare(const double& r, bvnd_rule& rule)
             for (int s = -1; s <= 1; s += 2) {
                 const int j = 2 * i + (s + 1) / 2;
                 const double sn = std::sin(rule.asr * (s * x[ng][i] + 1.0) * 0.5);
+                rule.wn[j] = w[ng][i];
                 rule.sn[j] = sn;
                 rule.den[j] = 1.0 - sn * sn;
             }
@@ -107,7 +107,6 @@ double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule)
     constexpr double fourpi = 12.566370614359172;
     TRAZ_MVN_COUNT_BVND();
 
-    const double* const w = bvnd_rules::w[rule.ng];
     const double r = rule.r;
     const double absr = std::fabs(r);
     const int n = rule.n;
@@ -119,7 +118,7 @@ double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule)
     if (absr < 0.925) {
         const double hs = (h * h + k * k) * 0.5;
         for (int j = 0; j < n; ++j) {
-            bvn = bvn + w[j / 2] * std::exp((rule.sn[j] * hk - hs) / rule.den[j]);
+            bvn = bvn + rule.wn[j] * std::exp((rule.sn[j] * hk - hs) / rule.den[j]);
         }
         return bvn * rule.asr / fourpi + phid(-h) * phid(-k);
     }

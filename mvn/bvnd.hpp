@@ -16,9 +16,9 @@ extern const double w[3][10];
 // correlation (tvnd's integrand) prepares them once; the results are the same bits.
 struct bvnd_rule {
     double r;
-    int ng;          // rule column
     int n;           // number of nodes, 2 lg
     // |r| < 0.925
+    double wn[20];   // w(i, ng)
     double asr;      // asin(r)
     double sn[20];   // sin(asr (s x(i, ng) + 1) / 2)
     double den[20];  // 1 - sn^2
