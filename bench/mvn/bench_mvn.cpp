@@ -145,6 +145,15 @@ int main()
     std::printf("bvnd calls per tvnd call (epsi 1e-4, %zu cases): mean %.1f, min %lld, max %lld\n",
                 tri.size(), static_cast<double>(total) / static_cast<double>(tri.size()), least, most);
     total = 0;
+    const double tight = 1.0e-9;
+    for (const tri_case& t : tri) {
+        traz_counted::bvnd_calls = 0;
+        traz_counted::tvnd(t.l, t.c, tight);
+        total += traz_counted::bvnd_calls;
+    }
+    std::printf("bvnd calls per tvnd call (epsi 1e-9, %zu cases): mean %.1f\n", tri.size(),
+                static_cast<double>(total) / static_cast<double>(tri.size()));
+    total = 0;
     for (const quad_case& q : quad) {
         traz_counted::bvnd_calls = 0;
         traz_counted::qvnd(q.l, q.c, epsi);
