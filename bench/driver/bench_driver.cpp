@@ -11,6 +11,7 @@
 
 #include "driver/driver.hpp"
 #include "driver/state.hpp"
+#include "mvn/bvnd.hpp"
 
 // Counters of the normal-probability calls, through the linker's symbol wrapping so that the
 // program's own code is unchanged: g01hbt by dimension, and bvnd wherever it is called from.
@@ -21,6 +22,7 @@ long long bvnd_calls;
 
 #define G01HBT _ZN4traz6g01hbtERKiPKdS3_S3_RdRiS4_
 #define BVND _ZN4traz4bvndERKdS1_S1_
+#define BVND_PREPARED _ZN4traz13bvnd_preparedERKdS1_RKNS_9bvnd_ruleE
 #define CAT(a, b) a##b
 #define WRAP(f) CAT(__wrap_, f)
 #define REAL(f) CAT(__real_, f)
@@ -37,6 +39,12 @@ double REAL(BVND)(const double& h, const double& k, const double& r);
 double WRAP(BVND)(const double& h, const double& k, const double& r) {
     ++bvnd_calls;
     return REAL(BVND)(h, k, r);
+}
+// The trivariate integrand calls the bivariate routine with its correlation prepared once.
+double REAL(BVND_PREPARED)(const double& h, const double& k, const traz::bvnd_rule& rule);
+double WRAP(BVND_PREPARED)(const double& h, const double& k, const traz::bvnd_rule& rule) {
+    ++bvnd_calls;
+    return REAL(BVND_PREPARED)(h, k, rule);
 }
 }
 
