@@ -88,19 +88,7 @@ void d07hre(const int& ndim, const int& wtleng, double* w, double* g, double* er
     G(1, 3) = sq1;
     G(1, 2) = std::sqrt(lam2);
 
-    // Null rules: each lower-degree rule minus the basic rule, centre weight balancing.
-    for (int r = 2; r <= 5; ++r) {
-        for (int k = 2; k <= wtleng; ++k) {
-            W(r, k) = W(r, k) - W(1, k);
-            W(r, 1) = W(r, 1) - rulpts[k - 1] * W(r, k);
-        }
-    }
-    // Basic rule scaled to the cube [-1,1]^ndim.
-    W(1, 1) = twondm;
-    for (int k = 2; k <= wtleng; ++k) {
-        W(1, k) = twondm * W(1, k);
-        W(1, 1) = W(1, 1) - rulpts[k - 1] * W(1, k);
-    }
+    null_rules_and_scale(w, rulpts, wtleng, twondm);
 
     errcof[0] = 5;
     errcof[1] = 5;

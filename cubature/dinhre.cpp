@@ -38,4 +38,22 @@ void dinhre(const int& ndim, const int& key, const int& wtleng, double* w, doubl
     }
 }
 
+void null_rules_and_scale(double* w, const double* rulpts, int wtleng, double twondm)
+{
+    auto W = [w](int r, int k) -> double& { return w[(r - 1) + 5 * (k - 1)]; };
+    // Null rules: each lower-degree rule minus the basic rule, centre weight balancing.
+    for (int r = 2; r <= 5; ++r) {
+        for (int k = 2; k <= wtleng; ++k) {
+            W(r, k) = W(r, k) - W(1, k);
+            W(r, 1) = W(r, 1) - rulpts[k - 1] * W(r, k);
+        }
+    }
+    // Basic rule scaled to the cube [-1,1]^ndim.
+    W(1, 1) = twondm;
+    for (int k = 2; k <= wtleng; ++k) {
+        W(1, k) = twondm * W(1, k);
+        W(1, 1) = W(1, 1) - rulpts[k - 1] * W(1, k);
+    }
+}
+
 } // namespace traz

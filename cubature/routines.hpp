@@ -84,4 +84,9 @@ void dfshre(const int& ndim, const double* center, const double* hwidth, double*
             double* g, const int& numfun, CubatureIntegrand funsub, double* fulsms,
             double* funvls);
 
+// Last step of the closed-form rules (d09hre, d07hre): each of the four lower-degree rules in
+// rows 2..5 of w becomes a null rule (minus the basic rule, its centre weight balancing the
+// others) and the basic rule in row 1 is scaled to the cube [-1,1]^ndim (twondm = 2^ndim).
+void null_rules_and_scale(double* w, const double* rulpts, int wtleng, double twondm);
+
 } // namespace traz
