@@ -6,6 +6,9 @@
 #include "mvn/mvn.hpp"
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace traz {
 
@@ -92,26 +95,22 @@ double paircut(const double* corm, const double* a, int h, int i, int l)
     return (a[h - 1] - bi * a[i - 1] - bl * a[l - 1]) / std::sqrt((one - rhi * rhi) * (one - rho * rho));
 }
 
-} // namespace
+// The values at one point that do not depend on the selector: the log density (or dead when
+// a stage's tail mass S, entry mass R or density T is zero, negative or not a number) and
+// the last stage's sums and per-group terms.
+struct PointValues {
+    bool dead;
+    double lf;
+    double S, V, W;
+    double probgr[5], ssg[5], sumygc[5];
+};
 
-// Joint density of the ndim (2 or 3) stage cut scores a(1..ndim) of the pool in sel,
-// times the factor of sel.iz, into f[0]. a is scratch during the call and is restored
-// bit for bit. Points where a stage's tail mass S, its entry mass R or its density T is
-// zero, negative or not a number (far tails, where the normal probabilities lose their
-// accuracy) have density 0. Calls outside 1..3 stages or 1..5 groups return 0.
-void ftest(const int& ndim, double* a, const int& numfun, double* f)
+// Computes the point values at a(1..kk) for g groups (kk in 1..3, g in 1..5). a is scratch
+// and is restored bit for bit. The second-moment sum W is formed at every point, so one
+// evaluation serves every selector.
+void evaluate_point(int kk, int g, double* a, PointValues& pv)
 {
     const SelectionState& s = sel;
-    const int kk = ndim;
-    const int g = s.ngroup;
-    const int iz = s.iz;
-    if (numfun < 1)
-        return;
-    f[0] = 0.0;
-    if (kk < 1 || kk > 3 || g < 1 || g > 5)
-        return;
-    const bool second = iz == 3 * g + 3;
-
     double av[3];
     double cor[10];
     double corm[16];
@@ -123,10 +122,6 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
         corm[p] = s.cormc[p];
 
     double dnn[4];
-    double probgr[6] = {};
-    double ssg[6] = {};
-    double sumygc[6] = {};
-    double srg[6] = {};
     double phiu[4] = {};
     double phin1[4] = {};
     double phib[16] = {};
@@ -138,9 +133,9 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
     double wz1[4][10];
     const double nolist[1] = {0.0}; // a single composite has no correlations
 
+    pv = PointValues{};
     double lf = 0.0;
     double S = 0.0, R = 0.0, T = 0.0, V = 0.0, W = 0.0;
-    bool dead = false;
     dnn[0] = s.napp;
     for (int k = 1; k <= kk; ++k) {
         dnn[k] = s.ns[k - 1];
@@ -157,22 +152,21 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
                 a[j - 1] = av[j - 1] - s.Ef(m, j);
             const double P = orthant(k, a, cor);
             if (last)
-                probgr[m - 1] = P;
+                pv.probgr[m - 1] = P;
             S = S + pgm * P;
-            ssg[m - 1] = pgm * P;
+            pv.ssg[m - 1] = pgm * P;
             if (last) {
                 for (int i = 1; i <= kk; ++i)
                     phiu[i - 1] = phi(a[i - 1]);
-                if (second)
-                    for (int i = 1; i <= kk - 1; ++i)
-                        for (int l = i + 1; l <= kk; ++l) {
-                            const double ai = a[i - 1], al = a[l - 1];
-                            const double r = corm[ix(i, l)];
-                            const double b = std::exp(-(ai * ai + al * al - two * r * ai * al) / ((one - r * r) * two))
-                                              / (std::sqrt(one - r * r) * twopi);
-                            phib[ix(i, l)] = phib[ix(l, i)] = b;
-                            phin2[ix(i, l)] = phin2[ix(l, i)] = one;
-                        }
+                for (int i = 1; i <= kk - 1; ++i)
+                    for (int l = i + 1; l <= kk; ++l) {
+                        const double ai = a[i - 1], al = a[l - 1];
+                        const double r = corm[ix(i, l)];
+                        const double b = std::exp(-(ai * ai + al * al - two * r * ai * al) / ((one - r * r) * two))
+                                          / (std::sqrt(one - r * r) * twopi);
+                        phib[ix(i, l)] = phib[ix(l, i)] = b;
+                        phin2[ix(i, l)] = phin2[ix(l, i)] = one;
+                    }
             }
             const double d = last ? phiu[k - 1] : phi(a[k - 1]);
             if (k == 1) {
@@ -180,6 +174,8 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
                 continue;
             }
 
+            // c sums phiu(j) phin1(j) cory(j); the product phiu(j) phin1(j) is rounded first,
+            // as when phiu(j) is overwritten by it, while phiu(j) itself stays phi(a_j) for W.
             double c = 0.0;
             for (int j = 1; j <= k; ++j) {
                 // The other composites given X_j = a_j.
@@ -192,18 +188,13 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
                     aq[q++] = (a[i - 1] - r * aj) / std::sqrt(one - r * r);
                 }
                 phin1[j - 1] = orthant(k - 1, aq, k - 1 < 2 ? nolist : wz1[j]);
-                if (last && !second) {
-                    phiu[j - 1] = phiu[j - 1] * phin1[j - 1];
-                    c = c + phiu[j - 1] * s.cory[j - 1];
-                } else if (last) {
+                if (last)
                     c = c + phiu[j - 1] * phin1[j - 1] * s.cory[j - 1];
-                }
             }
-            sumygc[m - 1] = pgm * c;
-            srg[m - 1] = pgm * (P * s.efc[m - 1] + c);
-            V = V + srg[m - 1];
+            pv.sumygc[m - 1] = pgm * c;
+            V = V + pgm * (P * s.efc[m - 1] + c);
 
-            if (last && second && kk > 2) {
+            if (last && kk > 2) {
                 // The remaining composite given X_i = a_i and X_l = a_l (one with three stages).
                 for (int i = 1; i <= kk - 1; ++i)
                     for (int l = i + 1; l <= kk; ++l) {
@@ -215,7 +206,8 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
                         phin2[ix(i, l)] = phin2[ix(l, i)] = p2;
                     }
             }
-            if (last && second) {
+            if (last) {
+                // Second moments of the criterion above the cuts.
                 for (int i = 1; i <= kk; ++i) {
                     double sum = 0.0;
                     for (int l = 1; l <= kk; ++l) {
@@ -239,7 +231,7 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
         }
 
         if (!(S > 0.0) || !(R > 0.0) || !(T > 0.0)) {
-            dead = true;
+            pv.dead = true;
             break;
         }
         double q = one - S / R;
@@ -251,25 +243,35 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
 
     for (int j = 0; j < kk; ++j)
         a[j] = av[j];
-    if (dead)
-        return;
+    pv.lf = lf;
+    pv.S = S;
+    pv.V = V;
+    pv.W = W;
+}
 
-    double F = std::exp(lf);
+// The density at a point times the factor of selector iz, from the point values.
+double with_selector(const PointValues& pv, int iz, int g)
+{
+    const SelectionState& s = sel;
+    if (pv.dead)
+        return 0.0;
+    const double S = pv.S, V = pv.V, W = pv.W;
+    double F = std::exp(pv.lf);
     if (iz == 1) {
-        double h = ssg[0] * s.efc[0] + sumygc[0];
+        double h = pv.ssg[0] * s.efc[0] + pv.sumygc[0];
         for (int m = 2; m <= g; ++m)
-            h = h + sumygc[m - 1];
+            h = h + pv.sumygc[m - 1];
         F = F * h / S;
     }
     if (iz >= 2 && iz <= g + 1)
-        F = F * ssg[iz - 2] / S;
+        F = F * pv.ssg[iz - 2] / S;
     if (iz >= g + 2 && iz <= 2 * g + 1)
-        F = F * probgr[iz - g - 2] / S;
+        F = F * pv.probgr[iz - g - 2] / S;
     if (iz >= 2 * g + 2 && iz <= 3 * g + 1) {
         // A group without applicants, or a group 1 that nobody passes, has no ratio.
         const int m = iz - 2 * g - 1;
-        const double den = ssg[0] * s.pg[m - 1];
-        F = den > 0.0 ? (F * s.pg[0] * ssg[m - 1]) / den : 0.0;
+        const double den = pv.ssg[0] * s.pg[m - 1];
+        F = den > 0.0 ? (F * s.pg[0] * pv.ssg[m - 1]) / den : 0.0;
     }
     if (iz == 3 * g + 2)
         F = S * F;
@@ -278,14 +280,118 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
         const double pg1 = s.pg[0];
         const double efc1 = s.efc[0];
         if (pg1 != 0.0)
-            t = t + ((efc1 * efc1 * probgr[0] + two * efc1 * sumygc[0] / pg1) * pg1) / S;
+            t = t + ((efc1 * efc1 * pv.probgr[0] + two * efc1 * pv.sumygc[0] / pg1) * pg1) / S;
         F = F * t;
     }
     if (iz == 3 * g + 4)
         F = (V / S) * (V / S) * F;
     if (iz == 11)
-        F = F * probgr[1] / S;
-    f[0] = F;
+        F = F * pv.probgr[1] / S;  // 0 with one group
+    return F;
+}
+
+// Memo of point values. The passes of one problem integrate different selectors over
+// largely the same points, and everything but the selector factor is the same there, so
+// each point is evaluated once per problem. Entries belong to one selection state: any
+// change of the state other than the selector starts a new generation.
+constexpr int kMemoSize = 1 << 17;
+constexpr int kMemoProbes = 16;
+constexpr std::size_t kStateBytes = offsetof(SelectionState, iz);
+
+struct MemoEntry {
+    std::uint64_t key[3];
+    std::uint32_t gen;
+    std::int32_t ndim;
+    PointValues values;
+};
+
+struct PointMemo {
+    MemoEntry entry[kMemoSize];
+    std::uint32_t gen = 0;
+    int used = 0;
+    unsigned char state[kStateBytes];
+    std::int32_t ngroup = 0;
+};
+
+PointMemo memo;
+
+// Starts a new generation when the selection state differs from the memo's.
+void check_state()
+{
+    if (memo.gen != 0 && sel.ngroup == memo.ngroup && std::memcmp(&sel, memo.state, kStateBytes) == 0)
+        return;
+    ++memo.gen;
+    memo.used = 0;
+    std::memcpy(memo.state, &sel, kStateBytes);
+    memo.ngroup = sel.ngroup;
+}
+
+// The entry for the point a(1..ndim): found, or a free slot to fill (flagged by *fresh),
+// or nullptr when its probe sequence is full.
+MemoEntry* memo_slot(int ndim, const double* a, bool* fresh)
+{
+    std::uint64_t key[3] = {0, 0, 0};
+    std::memcpy(key, a, sizeof(double) * ndim);
+    // The coordinates of rule points often end in many zero bits: mix every bit into the index.
+    std::uint64_t h = key[0];
+    for (int j = 1; j < 3; ++j)
+        h = (h ^ (h >> 31) ^ key[j]) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBull;
+    h ^= h >> 31;
+    for (int p = 0; p < kMemoProbes; ++p) {
+        MemoEntry& e = memo.entry[(h + p) & (kMemoSize - 1)];
+        if (e.gen != memo.gen) {
+            if (memo.used >= kMemoSize / 2)
+                return nullptr;
+            *fresh = true;
+            return &e;
+        }
+        if (e.ndim == ndim && e.key[0] == key[0] && e.key[1] == key[1] && e.key[2] == key[2]) {
+            *fresh = false;
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Joint density of the ndim (2 or 3) stage cut scores a(1..ndim) of the pool in sel,
+// times the factor of sel.iz, into f[0]. a is scratch during the call and is restored
+// bit for bit. Points where a stage's tail mass S, its entry mass R or its density T is
+// zero, negative or not a number (far tails, where the normal probabilities lose their
+// accuracy) have density 0. Calls outside 1..3 stages or 1..5 groups return 0.
+void ftest(const int& ndim, double* a, const int& numfun, double* f)
+{
+    const int kk = ndim;
+    const int g = sel.ngroup;
+    if (numfun < 1)
+        return;
+    f[0] = 0.0;
+    if (kk < 1 || kk > 3 || g < 1 || g > 5)
+        return;
+
+    check_state();
+    bool fresh = false;
+    MemoEntry* e = memo_slot(kk, a, &fresh);
+    if (e == nullptr) {
+        PointValues pv;
+        evaluate_point(kk, g, a, pv);
+        f[0] = with_selector(pv, sel.iz, g);
+        return;
+    }
+    if (fresh) {
+        evaluate_point(kk, g, a, e->values);
+        e->key[0] = e->key[1] = e->key[2] = 0;
+        std::memcpy(e->key, a, sizeof(double) * kk);
+        e->ndim = kk;
+        e->gen = memo.gen;
+        ++memo.used;
+    }
+    f[0] = with_selector(e->values, sel.iz, g);
 }
 
 } // namespace traz
