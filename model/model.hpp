@@ -8,7 +8,9 @@ namespace traz {
 double ffte(double* a);
 
 // Multi-stage integrand (cubature contract): f[0] = joint density of the ndim stage cut
-// scores at a times the factor chosen by sel.iz. a is restored bit for bit.
+// scores at a times the factor chosen by sel.iz. a is restored bit for bit. The values at a
+// point that do not depend on sel.iz are kept for later calls at the same point while the
+// rest of sel is unchanged, so the passes of one problem evaluate each point once.
 void ftest(const int& ndim, double* a, const int& numfun, double* f);
 
 // In-place inverse of the symmetric positive definite leading n x n block of the
