@@ -72,6 +72,7 @@ void fill_state(const Deck& d, const StageValues& s) {
     int index = 0;
     for (int i = 1; i <= d.nstage; ++i)
         for (int j = 1; j < i; ++j) sel.corc[index++] = s.Cormc(i, j);
+    ftest_forget();
 }
 
 void order_statistic_constants() {

@@ -359,6 +359,12 @@ MemoEntry* memo_slot(int ndim, const double* a, bool* fresh)
 
 } // namespace
 
+void ftest_forget()
+{
+    ++memo.gen;
+    memo.used = 0;
+}
+
 // Joint density of the ndim (2 or 3) stage cut scores a(1..ndim) of the pool in sel,
 // times the factor of sel.iz, into f[0]. a is scratch during the call and is restored
 // bit for bit. Points where a stage's tail mass S, its entry mass R or its density T is

@@ -13,6 +13,10 @@ double ffte(double* a);
 // rest of sel is unchanged, so the passes of one problem evaluate each point once.
 void ftest(const int& ndim, double* a, const int& numfun, double* f);
 
+// Drops the point values ftest keeps: the next problem starts afresh even when its
+// selection state equals the last one's.
+void ftest_forget();
+
 // In-place inverse of the symmetric positive definite leading n x n block of the
 // column-major array cov (leading dimension ldcov); only its lower triangle is read.
 void matinv(double* cov, const int& ldcov, const int& n, int& ier);
