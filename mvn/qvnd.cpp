@@ -46,46 +46,11 @@ double qvndd(const double& t)
     return std::exp(-(t * t * 0.5)) * p;
 }
 
+// The outer integration runs while tvnd's own integration is active. adoned keeps all of
+// its state on its own stack frame, so the nested use is safe and adone is that integrator.
 double adone(mvn_integrand f, const double& a, const double& b, const double& tol)
 {
-    constexpr int nmax = 100;
-    double ai[nmax];
-    double bi[nmax];
-    double fi[nmax];
-    double ei[nmax];
-
-    ai[0] = a;
-    bi[0] = b;
-    fi[0] = krnrdd(ai[0], bi[0], f, ei[0]);
-    int im = 1;
-    int ip = 0;
-    for (;;) {
-        const int in = im;
-        ++im;
-        bi[in] = bi[ip];
-        ai[in] = (ai[ip] + bi[ip]) * 0.5;
-        bi[ip] = ai[in];
-        const double old = fi[ip];
-        fi[ip] = krnrdd(ai[ip], bi[ip], f, ei[ip]);
-        fi[in] = krnrdd(ai[in], bi[in], f, ei[in]);
-        const double d = std::fabs(old - fi[ip] - fi[in]) * 0.5;
-        ei[ip] = ei[ip] + d;
-        ei[in] = ei[in] + d;
-
-        ip = 0;
-        double fin = 0.0;
-        double err = 0.0;
-        for (int i = 0; i < im; ++i) {
-            if (ei[i] > ei[ip]) {
-                ip = i;
-            }
-            fin = fin + fi[i];
-            err = err + ei[i];
-        }
-        if (err <= tol || im == nmax) {
-            return fin;
-        }
-    }
+    return adoned(f, a, b, tol);
 }
 
 } // namespace traz

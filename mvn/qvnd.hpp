@@ -17,7 +17,7 @@ extern wdqbk_block wdqbk;
 // exp(-t^2/2) times P(X_j < L_j, j = 2..4 | X_1 = t), from wdqbk (tvnd at 1.0e-9).
 double qvndd(const double& t);
 
-// Copy of adoned for the outer integration, which runs while tvnd's adoned is active.
+// The integrator of the outer integration, which runs while tvnd's adoned is active.
 double adone(mvn_integrand f, const double& a, const double& b, const double& tol);
 
 } // namespace traz
