@@ -5,10 +5,11 @@
 
 #include <cmath>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "driver/messages.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "model/model.hpp"
 
 extern "C" void dgemm_(const char* transa, const char* transb, const int* m, const int* n,
@@ -26,9 +27,9 @@ float cpu_seconds() {
 
 void derive_stages(const Deck& d, StageValues& s) {
     constexpr int ld = kReadStage;
-    static double tweip[kReadPred * kReadStage];  // (predictor, stage), leading dimension kReadPred
-    static double prod[kReadStage * kReadPred];   // weip * cormt, leading dimension kReadStage
-    static double cvar[kReadStage * kReadStage];  // covariance of the stage composites
+    double tweip[kReadPred * kReadStage];  // (predictor, stage), leading dimension kReadPred
+    double prod[kReadStage * kReadPred];   // weip * cormt, leading dimension kReadStage
+    double cvar[kReadStage * kReadStage];  // covariance of the stage composites
     const int nstage = d.nstage, npred = d.npred;
 
     for (int i = 1; i <= npred; ++i)
@@ -89,17 +90,21 @@ void order_statistic_constants() {
 namespace {
 
 constexpr int kQuadLimit = 12500;
-long evaluations = 0;
+thread_local long evaluations = 0;
 
 double ffte_at(double x, void*) {
     double a[1] = {x};
     return ffte(a);
 }
 
-// Workspace of the one-dimensional quadrature, allocated once for the run.
+// Workspace of the one-dimensional quadrature, allocated once per thread and reused by
+// every pass of every problem that thread runs.
 gsl_integration_workspace* quadrature_workspace() {
-    static gsl_integration_workspace* w = gsl_integration_workspace_alloc(kQuadLimit);
-    return w;
+    struct Free {
+        void operator()(gsl_integration_workspace* w) const { gsl_integration_workspace_free(w); }
+    };
+    thread_local std::unique_ptr<gsl_integration_workspace, Free> w(gsl_integration_workspace_alloc(kQuadLimit));
+    return w.get();
 }
 
 // Error code of the quadrature in the usual numbering: 1 subdivision limit,
@@ -187,10 +192,11 @@ int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOpt
     gsl_set_error_handler_off();
     set_message_stream(err);
 
-    static Deck d;
-    static StageValues s;
-    d = Deck{};
-    s = StageValues{};
+    // The deck is large (its arrays hold what may be read, not only what may be computed).
+    const auto deck = std::make_unique<Deck>();
+    const auto stages = std::make_unique<StageValues>();
+    Deck& d = *deck;
+    StageValues& s = *stages;
     std::string error;
     if (!read_deck(deck_text, d, error)) {
         std::fprintf(err, "traz: %s\n", error.c_str());

@@ -23,7 +23,10 @@ struct MessageTable {
     int n = 0;
     int overflow = 0;  // messages that did not fit in the table
     std::FILE* out = nullptr;
-} table;
+};
+
+// Each thread counts its own messages.
+thread_local MessageTable table;
 
 std::FILE* out() { return table.out != nullptr ? table.out : stderr; }
 

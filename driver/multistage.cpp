@@ -1,7 +1,9 @@
 // Two- and three-stage passes: the cubature of the multi-stage integrand over the cut scores.
+#include <memory>
+
 #include "cubature/dcuhre.hpp"
 #include "driver/driver.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "model/model.hpp"
 
 namespace traz {
@@ -10,10 +12,10 @@ namespace {
 
 constexpr int kWorkSize = 5000000;
 
-// Work array of the cubature, allocated once for the run and reused by every pass.
+// Work array of the cubature, allocated once per thread and reused by every pass.
 double* cubature_work() {
-    static double* work = new double[kWorkSize];
-    return work;
+    thread_local std::unique_ptr<double[]> work(new double[kWorkSize]);
+    return work.get();
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // scores drawn from the group mixture) times the value of the selected quantity given the cut.
 #include <cmath>
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "model/model.hpp"
 #include "mvn/mvn.hpp"
 

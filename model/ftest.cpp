@@ -2,13 +2,14 @@
 // times the conditional value of the quantity chosen by the selector iz.
 #include "model/model.hpp"
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "mvn/mvn.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace traz {
 
@@ -313,11 +314,21 @@ struct PointMemo {
     std::int32_t ngroup = 0;
 };
 
-PointMemo memo;
+// One memo per thread, allocated on the thread's first use: threads that run problems side
+// by side never see each other's points.
+thread_local std::unique_ptr<PointMemo> memo_store;
+
+PointMemo& memo_of_thread()
+{
+    if (!memo_store)
+        memo_store = std::make_unique<PointMemo>();
+    return *memo_store;
+}
 
 // Starts a new generation when the selection state differs from the memo's.
 void check_state()
 {
+    PointMemo& memo = memo_of_thread();
     if (memo.gen != 0 && sel.ngroup == memo.ngroup && std::memcmp(&sel, memo.state, kStateBytes) == 0)
         return;
     ++memo.gen;
@@ -330,6 +341,7 @@ void check_state()
 // or nullptr when its probe sequence is full.
 MemoEntry* memo_slot(int ndim, const double* a, bool* fresh)
 {
+    PointMemo& memo = memo_of_thread();
     std::uint64_t key[3] = {0, 0, 0};
     std::memcpy(key, a, sizeof(double) * ndim);
     // The coordinates of rule points often end in many zero bits: mix every bit into the index.
@@ -361,6 +373,7 @@ MemoEntry* memo_slot(int ndim, const double* a, bool* fresh)
 
 void ftest_forget()
 {
+    PointMemo& memo = memo_of_thread();
     ++memo.gen;
     memo.used = 0;
 }
@@ -394,8 +407,8 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
         e->key[0] = e->key[1] = e->key[2] = 0;
         std::memcpy(e->key, a, sizeof(double) * kk);
         e->ndim = kk;
-        e->gen = memo.gen;
-        ++memo.used;
+        e->gen = memo_of_thread().gen;
+        ++memo_of_thread().used;
     }
     f[0] = with_selector(e->values, sel.iz, g);
 }

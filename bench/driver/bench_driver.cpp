@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "driver/driver.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "model/model.hpp"
 #include "mvn/bvnd.hpp"
 

@@ -2,7 +2,7 @@
 // over a grid of cut scores in [-4.5, 4.5]^K. Prints ns per call and a checksum (the
 // sum of the values, in hexadecimal) so that a faster build can be checked bit for bit.
 // Usage: bench_model_ftest [repetitions]
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "model/model.hpp"
 
 #include <chrono>

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "driver/driver.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "reference_model.hpp"
 
 namespace {

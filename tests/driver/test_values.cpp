@@ -8,7 +8,7 @@
 
 #include "driver/driver.hpp"
 #include "driver/messages.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "reference_model.hpp"
 #include "run_deck.hpp"
 

@@ -3,7 +3,7 @@
 // Gauss-Legendre rule built here, independent of the project's cubature.
 #include "model/model.hpp"
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 #include <gtest/gtest.h>
 

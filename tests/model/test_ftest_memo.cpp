@@ -4,7 +4,7 @@
 // memo's capacity are still computed.
 #include "model/model.hpp"
 
-#include "driver/state.hpp"
+#include "model/state.hpp"
 
 #include <gtest/gtest.h>
 

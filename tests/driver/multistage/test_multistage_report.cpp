@@ -11,7 +11,7 @@
 #include "driver/deck.hpp"
 #include "driver/driver.hpp"
 #include "driver/report.hpp"
-#include "driver/state.hpp"
+#include "model/state.hpp"
 #include "ms_common.hpp"
 
 namespace {

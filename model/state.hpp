@@ -1,4 +1,5 @@
-// The process-wide selection state: written by the driver, read by the integrands.
+// The selection state: the model's parameters, written by the driver and read by the
+// integrands. Each thread has its own, so problems can run side by side.
 #pragma once
 #include <cstdint>
 
@@ -27,7 +28,7 @@ struct SelectionState {
     double Ef(int g, int j) const { return ef[(g - 1) + 6 * (j - 1)]; }
 };
 
-// The one instance; zero at program start.
-extern SelectionState sel;
+// The calling thread's instance; zero when the thread starts.
+extern thread_local SelectionState sel;
 
 } // namespace traz

@@ -1,5 +1,0 @@
-#include "driver/state.hpp"
-
-namespace traz {
-SelectionState sel{};
-} // namespace traz

@@ -1,0 +1,5 @@
+#include "model/state.hpp"
+
+namespace traz {
+thread_local SelectionState sel{};
+} // namespace traz
