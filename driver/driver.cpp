@@ -225,10 +225,12 @@ int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOpt
         }
         if (opt.stop_before_integration) return kRunOk;
         PassValues p;
-        for (int pass = 1; pass <= d.npass; ++pass) {
+        const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
+        const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
+        for (int pass = 1; pass <= npass; ++pass) {
             sel.iz = selector_of_pass(pass);
             if (d.nstage == 1) p.result = integrate_single_stage();
-            else integrate_multistage(out, p.result, p.abserr, d.relerr, d.maxcls);
+            else integrate_multistage(out, p.result, p.abserr, d.relerr, maxcls);
             use_result(out, d, p);
         }
     }

@@ -11,6 +11,10 @@ namespace traz {
 struct RunOptions {
     // Stop after the order-statistic constants, before the first integration (fuzzing).
     bool stop_before_integration = false;
+    // Caps for fuzzing the whole run: at most this many passes and this cubature budget
+    // (0: the deck's own values).
+    int pass_cap = 0;
+    int budget_cap = 0;
     // Process CPU time in seconds; replaced in tests to make the time line fixed.
     float (*cpu_clock)() = nullptr;
     // The clock reading taken as the program's first action, when the caller has one.
