@@ -121,20 +121,24 @@ int quadrature_ier(int status) {
 
 } // namespace
 
+
 long last_pass_evaluations() { return evaluations; }
 void set_pass_evaluations(long n) { evaluations = n; }
 
-double integrate_single_stage() {
+Integral quadrature_pass() {
     gsl_function f{&ffte_at, nullptr};
-    double result = 0.0, abserr = 0.0;
+    Integral r;
     const int status = gsl_integration_qag(&f, -6.5, 6.5, 0.0, 1.0e-6, kQuadLimit, GSL_INTEG_GAUSS61,
-                                           quadrature_workspace(), &result, &abserr);
+                                           quadrature_workspace(), &r.result, &r.abserr);
     // The first rule application, then two more per bisection.
-    evaluations = 61L * (2L * static_cast<long>(quadrature_workspace()->size) - 1L);
-    const int ier = quadrature_ier(status);
-    if (ier != 0) library_message("DQAG", "ABNORMAL RETURN", ier, MessageLevel::warning);
-    return result;
+    r.evaluations = 61L * (2L * static_cast<long>(quadrature_workspace()->size) - 1L);
+    evaluations = r.evaluations;
+    r.status = quadrature_ier(status);
+    if (r.status != 0) library_message("DQAG", "ABNORMAL RETURN", r.status, MessageLevel::warning);
+    return r;
 }
+
+double integrate_single_stage() { return quadrature_pass().result; }
 
 namespace {
 
@@ -142,40 +146,80 @@ namespace {
 struct PassValues {
     double result = 0.0, abserr = 0.0;
     double E = 0.0, V = 0.0;
+    double E_err = 0.0, V_err = 0.0;  // bounds on E and on the second moment behind V
 };
 
-// Turns the result of the pass with the current selector into report lines.
-void use_result(std::FILE* out, const Deck& d, PassValues& p) {
+// a / b with the bound of the quotient over the box [a - ea, a + ea] x [b - eb, b + eb]
+// (infinite when that box reaches b = 0).
+double quotient_bound(double a, double ea, double b, double eb) {
+    if (std::fabs(b) <= eb) return INFINITY;
+    const double q = a / b;
+    double worst = 0.0;
+    for (double da : {-ea, ea})
+        for (double db : {-eb, eb}) worst = std::fmax(worst, std::fabs((a + da) / (b + db) - q));
+    return worst;
+}
+
+// Bound of sqrt(v) when v is known within +-ev.
+double sqrt_bound(double v, double ev) {
+    const double s = std::sqrt(v);
+    return std::fmax(std::sqrt(v + ev) - s, s - std::sqrt(std::fmax(0.0, v - ev)));
+}
+
+// Applies the rule of the pass plan that the selector meets to the pass's result: what
+// the pass reports and what it keeps for later passes.
+void use_result(const Deck& d, PassValues& p, PassRecord& r) {
     const int g = sel.ngroup, iz = sel.iz;
-    const double result = p.result;
+    const double result = p.result, err = p.abserr;
     if (iz == 1) {
-        write_criterion(out, result);
+        r.use = PassUse::criterion;
         p.E = result;
+        p.E_err = err;
     } else if (iz >= 2 && iz <= g + 1) {
-        if (iz - 1 == g) write_empty(out);
+        r.use = PassUse::share;
+        r.group = iz - 1;
+        r.empty_after = iz - 1 == g;
     } else if (iz >= g + 2 && iz <= 2 * g + 1) {
-        const int m = iz - g - 1;
-        const double r2 = result * sel.srtot;
-        const double r1 = (static_cast<double>(sel.ns[sel.nstage - 1]) / static_cast<double>(sel.napp) -
-                           sel.pg[1] * r2) / sel.pg[0];
-        write_rates(out, r1, r2);
-        if (sel.pg[0] != 1.0) write_ai_ratio(out, r2 / r1);
-        if (m == g) write_empty(out);
+        r.use = PassUse::rates;
+        r.group = iz - g - 1;
+        r.r2 = result * sel.srtot;
+        r.r1 = (static_cast<double>(sel.ns[sel.nstage - 1]) / static_cast<double>(sel.napp) -
+                sel.pg[1] * r.r2) / sel.pg[0];
+        r.r2_err = sel.srtot * err;
+        r.r1_err = std::fabs(sel.pg[1] / sel.pg[0]) * r.r2_err;
+        if (sel.pg[0] != 1.0) {
+            r.has_ai = true;
+            r.ai = r.r2 / r.r1;
+            r.ai_err = quotient_bound(r.r2, r.r2_err, r.r1, r.r1_err);
+        }
+        r.empty_after = r.group == g;
     } else if (iz >= 2 * g + 2 && iz <= 3 * g + 1) {
-        if (iz - 2 * g - 1 == g) write_empty(out);
+        r.use = PassUse::ratio;
+        r.group = iz - 2 * g - 1;
+        r.empty_after = r.group == g;
     } else if (iz == 3 * g + 2) {
-        write_proportion(out, result, d.srtot);
+        r.use = PassUse::proportion;
+        (void)d;
     } else if (iz == 3 * g + 3) {
+        r.use = PassUse::moment2;
         p.V = result - p.E * p.E;
+        p.V_err = err;
     } else if (iz == 3 * g + 4) {
+        r.use = PassUse::sd;
         const double C = result - p.E * p.E;
         const double K = static_cast<double>(sel.ns[sel.nstage - 1]);
-        write_sd(out, std::sqrt(((K - 1.0) * C + p.V) / K));
+        const double var = ((K - 1.0) * C + p.V) / K;
+        r.sd = std::sqrt(var);
+        // var = ((K - 1) r10 + r9 - K E^2) / K with each pass result within its bound.
+        const double var_err = ((K - 1.0) * err + p.V_err) / K +
+                               2.0 * std::fabs(p.E) * p.E_err + p.E_err * p.E_err;
+        r.sd_err = sqrt_bound(var, var_err);
     } else if (iz == 11) {
-        // kept for later use; nothing is reported
+        r.use = PassUse::unused;
     } else {
-        write_criterion(out, result);
+        r.use = PassUse::other;
         p.E = result;
+        p.E_err = err;
     }
 }
 
@@ -184,63 +228,115 @@ int selector_of_pass(int p) {
     return p <= 7 ? plan[p - 1] : 11;
 }
 
+// The results of the run: for each quantity the value of the last pass that gives it.
+void collect_results(RunRecord& rec) {
+    Results& res = rec.results;
+    const Deck& d = *rec.deck;
+    res.target = d.srtot;
+    for (const PassRecord& p : rec.passes) {
+        switch (p.use) {
+        case PassUse::criterion: res.criterion = {p.result, p.abserr}; break;
+        case PassUse::rates:
+            res.rate1 = {p.r1, p.r1_err};
+            if (d.ngroup >= 2) res.rate2 = {p.r2, p.r2_err};
+            if (p.has_ai) res.ai = {p.ai, p.ai_err};
+            break;
+        case PassUse::proportion: res.proportion = {p.result, p.abserr}; break;
+        case PassUse::sd: res.sd = {p.sd, p.sd_err}; break;
+        default: break;
+        }
+    }
+}
+
 } // namespace
 
-int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOptions& opt) {
+// Fills the record of one problem from the deck text; writes nothing but library
+// messages (to the thread's message stream).
+void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) {
     float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
-    const float t0 = opt.has_start ? opt.start : clock();
+    rec.cpu_start = opt.has_start ? opt.start : clock();
     gsl_set_error_handler_off();
-    set_message_stream(err);
 
-    // The deck is large (its arrays hold what may be read, not only what may be computed).
-    const auto deck = std::make_unique<Deck>();
-    const auto stages = std::make_unique<StageValues>();
-    Deck& d = *deck;
-    StageValues& s = *stages;
-    std::string error;
-    if (!read_deck(deck_text, d, error)) {
-        std::fprintf(err, "traz: %s\n", error.c_str());
-        return kRunBadDeck;
+    Deck& d = *rec.deck;
+    StageValues& s = *rec.stages;
+    if (!read_deck(deck_text, d, rec.diagnostic)) {
+        rec.outcome = Outcome::bad_deck;
+        return;
     }
     derive_stages(d, s);
 
-    write_banner(out);
-    write_echo(out, d, s);
-
-    int ifin[10] = {};
     int failures = 0;
-    if (d.npred > kMaxPred) ++failures, ifin[0] = 1;
-    if (d.nstage > kMaxStage) ++failures, ifin[1] = 1;
-    if (d.napp > 100) ++failures, ifin[2] = 1;
-
+    if (d.npred > kMaxPred) ++failures, rec.ifin[0] = 1;
+    if (d.nstage > kMaxStage) ++failures, rec.ifin[1] = 1;
+    if (d.napp > 100) ++failures, rec.ifin[2] = 1;
     if (failures != 0) {
-        write_invalid(out, ifin);
-    } else {
-        fill_state(d, s);
-        try {
-            order_statistic_constants();
-        } catch (const FatalLibraryError&) {
-            std::fflush(out);
-            return kRunFatal;
-        }
-        if (opt.stop_before_integration) return kRunOk;
-        PassValues p;
-        const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
-        const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
-        for (int pass = 1; pass <= npass; ++pass) {
-            sel.iz = selector_of_pass(pass);
-            if (d.nstage == 1) p.result = integrate_single_stage();
-            else integrate_multistage(out, p.result, p.abserr, d.relerr, maxcls);
-            use_result(out, d, p);
-        }
+        rec.outcome = Outcome::limits_refused;
+        rec.cpu_end = clock();
+        return;
     }
-    const float t1 = clock();
-    write_cpu_time(out, t1 - t0);
+
+    fill_state(d, s);
+    try {
+        order_statistic_constants();
+    } catch (const FatalLibraryError&) {
+        rec.outcome = Outcome::fatal;
+        return;
+    }
+    if (opt.stop_before_integration) {
+        rec.outcome = Outcome::stopped;
+        return;
+    }
+
+    PassValues p;
+    const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
+    const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
+    for (int pass = 1; pass <= npass; ++pass) {
+        sel.iz = selector_of_pass(pass);
+        PassRecord r;
+        r.pass = pass;
+        r.iz = sel.iz;
+        r.multistage = d.nstage > 1;
+        const Integral in = d.nstage == 1 ? quadrature_pass() : cubature_pass(d.relerr, maxcls);
+        r.evaluations = in.evaluations;
+        r.status = in.status;
+        // A cubature that refused its arguments wrote neither value: the pass carries the
+        // previous pass's (0 and 0 before the first).
+        r.carried = r.multistage && in.status >= 2;
+        if (!r.carried) {
+            p.result = in.result;
+            p.abserr = in.abserr;
+        }
+        r.result = p.result;
+        r.abserr = p.abserr;
+        use_result(d, p, r);
+        rec.passes.push_back(r);
+    }
+    collect_results(rec);
+    rec.cpu_end = clock();
+}
+
+int exit_status(const RunRecord& rec) {
+    switch (rec.outcome) {
+    case Outcome::bad_deck:
+    case Outcome::refused: return kRunBadDeck;
+    case Outcome::fatal: return kRunFatal;
+    default: return kRunOk;
+    }
+}
+
+int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOptions& opt) {
+    set_message_stream(err);
+    RunRecord rec;
+    compute(deck_text, rec, opt);
+    if (!rec.diagnostic.empty()) std::fprintf(err, "traz: %s\n", rec.diagnostic.c_str());
+    for (const std::string& w : rec.warnings) std::fprintf(err, "traz: warning: %s\n", w.c_str());
+    write_report(out, rec);
+    if (rec.outcome == Outcome::fatal || rec.outcome == Outcome::stopped) std::fflush(out);
     if (std::fflush(out) != 0 || std::ferror(out)) {
         std::fprintf(err, "traz: the report could not be written completely\n");
         return kRunWriteError;
     }
-    return kRunOk;
+    return exit_status(rec);
 }
 
 } // namespace traz

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "driver/deck.hpp"
+#include "driver/record.hpp"
 #include "driver/report.hpp"
 
 namespace traz {
@@ -28,6 +29,13 @@ constexpr int kRunBadDeck = 1;
 constexpr int kRunFatal = 2;
 constexpr int kRunWriteError = 3;
 
+// Computes one problem from its deck text into rec. Writes nothing itself but the library
+// messages (to the calling thread's message stream).
+void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt = {});
+
+// The exit status a run with this record ends with.
+int exit_status(const RunRecord& rec);
+
 // Runs one problem: reads the deck text, writes the report to out and diagnostics to err.
 int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOptions& opt = {});
 
@@ -43,8 +51,17 @@ void order_statistic_constants();
 // Process CPU time (user plus system) in seconds, single precision.
 float cpu_seconds();
 
-// Integration of one pass over the stage cut scores for the current selector.
-// Writes the status line of a cubature that ends abnormally.
+// One integration over the stage cut scores for the current selector.
+struct Integral {
+    double result = 0.0, abserr = 0.0;
+    long evaluations = 0;
+    int status = 0;  // ier of the quadrature, ifail of the cubature
+};
+Integral quadrature_pass();
+Integral cubature_pass(double relerr, int maxcls);
+
+// The same, as one pass of the classic report: the multi-stage form carries the previous
+// values over a refused call and writes the status line of an abnormal end.
 void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls);
 double integrate_single_stage();
 

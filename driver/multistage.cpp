@@ -3,8 +3,9 @@
 
 #include "cubature/dcuhre.hpp"
 #include "driver/driver.hpp"
-#include "model/state.hpp"
+#include "driver/report.hpp"
 #include "model/model.hpp"
+#include "model/state.hpp"
 
 namespace traz {
 
@@ -20,9 +21,9 @@ double* cubature_work() {
 
 } // namespace
 
-// When the cubature rejects its arguments it writes neither the result nor the error
-// estimate: the pass then carries the previous pass's values (0 and 0 before the first).
-void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls) {
+// The cubature over the cube [-4.5, 4.5] per stage for the current selector. A status of
+// 2 or more means the cubature refused its arguments and wrote neither value.
+Integral cubature_pass(double relerr, int maxcls) {
     const int ndim = sel.nstage;
     const double a[3] = {-4.5, -4.5, -4.5};
     const double b[3] = {4.5, 4.5, 4.5};
@@ -30,15 +31,27 @@ void integrate_multistage(std::FILE* out, double& result, double& abserr, double
     const int numfun = 1, minpts = 0, nw = kWorkSize, restar = 0;
     const double epsabs = 0.0;
     int neval = 0, ifail = 0;
-    double res = result, err = abserr;
+    double res = 0.0, err = 0.0;
     dcuhre(ndim, numfun, a, b, minpts, maxcls, &ftest, epsabs, relerr, key, nw, restar, &res, &err,
            neval, ifail, cubature_work());
     set_pass_evaluations(neval);
-    if (ifail == 0 || ifail == 1) {
-        result = res;
-        abserr = err;
+    Integral r;
+    r.result = res;
+    r.abserr = err;
+    r.evaluations = neval;
+    r.status = ifail;
+    return r;
+}
+
+// One pass as the report has it: a refused call leaves result and abserr as they were;
+// an abnormal end writes the status line.
+void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls) {
+    const Integral r = cubature_pass(relerr, maxcls);
+    if (r.status == 0 || r.status == 1) {
+        result = r.result;
+        abserr = r.abserr;
     }
-    if (ifail != 0) write_ifail(out, sel.iz, ifail, abserr);
+    if (r.status != 0) write_ifail(out, sel.iz, r.status, abserr);
 }
 
 } // namespace traz

@@ -1,8 +1,10 @@
 #include "driver/report.hpp"
 
+#include <cmath>
 #include <vector>
 
 #include "driver/format/format.hpp"
+#include "driver/record.hpp"
 
 namespace traz {
 
@@ -146,6 +148,44 @@ void write_sd(std::FILE* out, double sd) {
 
 void write_cpu_time(std::FILE* out, float seconds) {
     write(out, "(/,'CPU TIME IN SECONDS ',F12.2)", {static_cast<double>(seconds)});
+}
+
+namespace {
+
+void write_pass(std::FILE* out, const PassRecord& p, const Results& res) {
+    if (p.multistage && p.status != 0) write_ifail(out, p.iz, p.status, p.abserr);
+    switch (p.use) {
+    case PassUse::criterion:
+    case PassUse::other: write_criterion(out, p.result); break;
+    case PassUse::share:
+    case PassUse::ratio:
+        if (p.empty_after) write_empty(out);
+        break;
+    case PassUse::rates:
+        write_rates(out, p.r1, p.r2);
+        if (p.has_ai) write_ai_ratio(out, p.ai);
+        if (p.empty_after) write_empty(out);
+        break;
+    case PassUse::proportion: write_proportion(out, p.result, res.target); break;
+    case PassUse::sd: write_sd(out, p.sd); break;
+    case PassUse::moment2:
+    case PassUse::unused: break;
+    }
+}
+
+} // namespace
+
+void write_report(std::FILE* out, const RunRecord& rec) {
+    if (rec.outcome == Outcome::bad_deck || rec.outcome == Outcome::refused) return;
+    write_banner(out);
+    write_echo(out, *rec.deck, *rec.stages);
+    if (rec.outcome == Outcome::fatal || rec.outcome == Outcome::stopped) return;
+    if (rec.outcome == Outcome::limits_refused) {
+        write_invalid(out, rec.ifin);
+    } else {
+        for (const PassRecord& p : rec.passes) write_pass(out, p, rec.results);
+    }
+    write_cpu_time(out, rec.cpu_seconds());
 }
 
 } // namespace traz

@@ -28,4 +28,9 @@ void write_proportion(std::FILE* out, double proportion, double target);
 void write_sd(std::FILE* out, double sd);
 void write_cpu_time(std::FILE* out, float seconds);
 
+struct RunRecord;
+// The classic report of a run: banner, echo, results or refusal lines, time line. A deck
+// that was not read or was refused by the deck checks has no report.
+void write_report(std::FILE* out, const RunRecord& rec);
+
 } // namespace traz
