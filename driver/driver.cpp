@@ -4,6 +4,7 @@
 #include <gsl/gsl_integration.h>
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -248,6 +249,56 @@ void collect_results(RunRecord& rec) {
     }
 }
 
+// "3e-3": one significant digit, for the size of a deviation.
+std::string rough(double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0e", x);
+    std::string t(buf);
+    const std::size_t e = t.find('e');
+    if (e == std::string::npos) return t;
+    std::string mant = t.substr(0, e), ex = t.substr(e + 1);
+    const bool neg = !ex.empty() && ex[0] == '-';
+    if (!ex.empty() && (ex[0] == '-' || ex[0] == '+')) ex.erase(0, 1);
+    while (ex.size() > 1 && ex[0] == '0') ex.erase(0, 1);
+    return mant + "e" + (neg ? "-" : "") + ex;
+}
+
+// The group-share passes (selectors 2 .. g+1) add up to the integral of the bare cut-score
+// density over the integration domain, which is 1 when the domain holds all of its mass.
+// A sum further from 1 than the integrator's accuracy can explain means that part of the
+// density lies where the integrator never looked, and every result may be off by as much.
+void check_mass(RunRecord& rec, double accuracy) {
+    const int g = rec.deck->ngroup;
+    MassCheck& m = rec.mass;
+    double sum = 0.0;
+    int found = 0;
+    for (const PassRecord& p : rec.passes)
+        if (p.use == PassUse::share && p.group >= 1 && p.group <= g && !p.carried) {
+            sum += p.result;
+            ++found;
+        }
+    if (found != g) return;
+    m.done = true;
+    m.mass = sum;
+    m.threshold = std::fmax(2e-5, 0.2 * accuracy);
+    const double off = std::fabs(sum - 1.0);
+    if (!(off <= m.threshold)) {
+        m.warned = true;
+        char buf[64];
+        // Enough decimals to show the deficit.
+        int decimals = 5;
+        while (decimals < 12 && std::fabs(std::round(sum * std::pow(10.0, decimals)) / std::pow(10.0, decimals) - 1.0) <
+                                    0.5 * off)
+            ++decimals;
+        std::snprintf(buf, sizeof buf, "%.*f", decimals, sum);
+        std::string w = "the cut-score density integrates to " + std::string(buf) +
+                        " instead of 1 over the integration domain; the results may be off by about " +
+                        rough(off) + ".";
+        w += rec.domain == "fitted" ? " The fitted domain did not hold it either." : " Rerun with --fitted.";
+        rec.warnings.push_back(w);
+    }
+}
+
 } // namespace
 
 // Fills the record of one problem from the deck text; writes nothing but library
@@ -312,6 +363,8 @@ void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) 
         rec.passes.push_back(r);
     }
     collect_results(rec);
+    // The quadrature of one stage works to 1e-6; the cubature to the deck's accuracy.
+    check_mass(rec, d.nstage == 1 ? 1.0e-6 : d.relerr);
     rec.cpu_end = clock();
 }
 
