@@ -6,6 +6,7 @@
 #include "driver/deck.hpp"
 #include "driver/record.hpp"
 #include "driver/report.hpp"
+#include "model/domain.hpp"
 
 namespace traz {
 
@@ -16,6 +17,8 @@ struct RunOptions {
     // (0: the deck's own values).
     int pass_cap = 0;
     int budget_cap = 0;
+    // Integrate over a domain fitted to the cut-score density instead of the classic one.
+    bool fitted = false;
     // Process CPU time in seconds; replaced in tests to make the time line fixed.
     float (*cpu_clock)() = nullptr;
     // The clock reading taken as the program's first action, when the caller has one.
@@ -57,8 +60,9 @@ struct Integral {
     long evaluations = 0;
     int status = 0;  // ier of the quadrature, ifail of the cubature
 };
-Integral quadrature_pass();
-Integral cubature_pass(double relerr, int maxcls);
+// Over the classic domain when domain is null or not fitted, else over the fitted one.
+Integral quadrature_pass(const Domain* domain);
+Integral cubature_pass(double relerr, int maxcls, const Domain* domain);
 
 // The same, as one pass of the classic report: the multi-stage form carries the previous
 // values over a refused call and writes the status line of an abnormal end.

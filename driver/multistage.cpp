@@ -21,19 +21,25 @@ double* cubature_work() {
 
 } // namespace
 
-// The cubature over the cube [-4.5, 4.5] per stage for the current selector. A status of
-// 2 or more means the cubature refused its arguments and wrote neither value.
-Integral cubature_pass(double relerr, int maxcls) {
+// The cubature for the current selector: over the cube [-4.5, 4.5] per stage, or over the
+// box of a fitted domain. A status of 2 or more means the cubature refused its arguments
+// and wrote neither value.
+Integral cubature_pass(double relerr, int maxcls, const Domain* domain) {
     const int ndim = sel.nstage;
-    const double a[3] = {-4.5, -4.5, -4.5};
-    const double b[3] = {4.5, 4.5, 4.5};
+    const bool fitted = domain != nullptr && domain->fitted;
+    double a[3] = {-4.5, -4.5, -4.5};
+    double b[3] = {4.5, 4.5, 4.5};
+    if (fitted)
+        for (int j = 0; j < ndim; ++j) a[j] = domain->lo[j], b[j] = domain->hi[j];
     const int key = ndim == 3 ? 2 : 0;
     const int numfun = 1, minpts = 0, nw = kWorkSize, restar = 0;
     const double epsabs = 0.0;
     int neval = 0, ifail = 0;
     double res = 0.0, err = 0.0;
-    dcuhre(ndim, numfun, a, b, minpts, maxcls, &ftest, epsabs, relerr, key, nw, restar, &res, &err,
-           neval, ifail, cubature_work());
+    use_domain(fitted ? domain : nullptr);
+    dcuhre(ndim, numfun, a, b, minpts, maxcls, fitted ? &ftest_mapped : &ftest, epsabs, relerr, key, nw,
+           restar, &res, &err, neval, ifail, cubature_work());
+    use_domain(nullptr);
     set_pass_evaluations(neval);
     Integral r;
     r.result = res;
@@ -46,7 +52,7 @@ Integral cubature_pass(double relerr, int maxcls) {
 // One pass as the report has it: a refused call leaves result and abserr as they were;
 // an abnormal end writes the status line.
 void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls) {
-    const Integral r = cubature_pass(relerr, maxcls);
+    const Integral r = cubature_pass(relerr, maxcls, nullptr);
     if (r.status == 0 || r.status == 1) {
         result = r.result;
         abserr = r.abserr;

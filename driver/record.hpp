@@ -9,6 +9,7 @@
 
 #include "driver/deck.hpp"
 #include "driver/report.hpp"
+#include "model/domain.hpp"
 
 namespace traz {
 
@@ -95,6 +96,8 @@ struct RunRecord {
     Results results;
     MassCheck mass;
     std::string domain = "cube";  // the integration domain: "cube" or "fitted"
+    bool fitted_requested = false;
+    Domain domain_detail;
     std::vector<std::string> warnings;  // one line each, for standard error
 
     float cpu_start = 0.0f, cpu_end = 0.0f;

@@ -110,7 +110,6 @@ void write_echo(std::FILE* out, const Deck& d, const StageValues& s) {
 
     write(out, "('Technical Input Parameters',/,'   maxcls:',I8,'    relative error:',F15.12)",
           {d.maxcls, d.relerr});
-    write(out, "(/,'PROGRAM OUTPUT')");
 }
 
 void write_invalid(std::FILE* out, const int* ifin) {
@@ -179,6 +178,11 @@ void write_report(std::FILE* out, const RunRecord& rec) {
     if (rec.outcome == Outcome::bad_deck || rec.outcome == Outcome::refused) return;
     write_banner(out);
     write_echo(out, *rec.deck, *rec.stages);
+    // A run asked to fit its integration domain says which domain it integrated over.
+    if (rec.fitted_requested && rec.outcome == Outcome::computed)
+        write(out, rec.domain == "fitted" ? "('   integration domain: fitted')"
+                                          : "('   integration domain: cube (the fit failed)')");
+    write(out, "(/,'PROGRAM OUTPUT')");
     if (rec.outcome == Outcome::fatal || rec.outcome == Outcome::stopped) return;
     if (rec.outcome == Outcome::limits_refused) {
         write_invalid(out, rec.ifin);

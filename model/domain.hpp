@@ -1,0 +1,37 @@
+// Integration domains over the stage cut scores.
+#pragma once
+#include <string>
+
+namespace traz {
+
+// The domain x = m + L t for t in the box lo <= t <= hi, with Jacobian det L (L lower
+// triangular). The classic domain is m = 0, L = I and the cube [-4.5, 4.5] per stage
+// ([-6.5, 6.5] for one stage).
+struct Domain {
+    int ndim = 0;
+    bool fitted = false;  // false: the classic domain
+    double m[3] = {};
+    double L[9] = {};  // column-major 3 x 3, entry (i, j) at i + 3 j
+    double det = 1.0;
+    double lo[3] = {}, hi[3] = {};
+    // How the domain was found, for the record.
+    long evaluations = 0;  // density evaluations spent on the fit
+    int newton_steps = 0;
+    std::string method;    // how the shape was found, or "cube"
+    std::string note;      // why the fit fell back to the cube, when it did
+};
+
+// The classic domain of a problem with ndim stages.
+Domain cube_domain(int ndim);
+
+// A domain fitted to the bare cut-score density of the calling thread's selection state.
+// Falls back to the classic domain (fitted false, note saying why) when the fit fails.
+Domain fit_domain();
+
+// The integrands over the box of a domain: det L times ftest (ffte for one stage) at
+// m + L t. They integrate over the calling thread's current domain, set by use_domain.
+void use_domain(const Domain* d);
+void ftest_mapped(const int& ndim, double* t, const int& numfun, double* f);
+double ffte_mapped(double t);
+
+} // namespace traz
