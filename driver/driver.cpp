@@ -315,7 +315,10 @@ void check_mass(RunRecord& rec, double accuracy) {
 void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) {
     float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
     rec.cpu_start = opt.has_start ? opt.start : clock();
+    rec.cpu_end = rec.cpu_start;
+    rec.source = opt.source;
     gsl_set_error_handler_off();
+    reset_messages();
 
     Deck& d = *rec.deck;
     StageValues& s = *rec.stages;
@@ -392,18 +395,24 @@ void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) 
 int exit_status(const RunRecord& rec) {
     switch (rec.outcome) {
     case Outcome::bad_deck:
+    case Outcome::unreadable:
     case Outcome::refused: return kRunBadDeck;
     case Outcome::fatal: return kRunFatal;
     default: return kRunOk;
     }
 }
 
+void write_diagnostics(std::FILE* err, const RunRecord& rec) {
+    const std::string who = rec.source.empty() || rec.source == "-" ? "traz: " : "traz: " + rec.source + ": ";
+    if (!rec.diagnostic.empty()) std::fprintf(err, "%s%s\n", who.c_str(), rec.diagnostic.c_str());
+    for (const std::string& w : rec.warnings) std::fprintf(err, "%swarning: %s\n", who.c_str(), w.c_str());
+}
+
 int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOptions& opt) {
     set_message_stream(err);
     RunRecord rec;
     compute(deck_text, rec, opt);
-    if (!rec.diagnostic.empty()) std::fprintf(err, "traz: %s\n", rec.diagnostic.c_str());
-    for (const std::string& w : rec.warnings) std::fprintf(err, "traz: warning: %s\n", w.c_str());
+    write_diagnostics(err, rec);
     write_report(out, rec);
     if (rec.outcome == Outcome::fatal || rec.outcome == Outcome::stopped) std::fflush(out);
     if (std::fflush(out) != 0 || std::ferror(out)) {

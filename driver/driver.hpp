@@ -1,6 +1,7 @@
 // The computation driver: deck in, report out.
 #pragma once
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "driver/deck.hpp"
@@ -19,6 +20,8 @@ struct RunOptions {
     int budget_cap = 0;
     // Integrate over a domain fitted to the cut-score density instead of the classic one.
     bool fitted = false;
+    // The deck's file name for diagnostics and the record ("" or "-": standard input).
+    std::string source;
     // Process CPU time in seconds; replaced in tests to make the time line fixed.
     float (*cpu_clock)() = nullptr;
     // The clock reading taken as the program's first action, when the caller has one.
@@ -38,6 +41,9 @@ void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt =
 
 // The exit status a run with this record ends with.
 int exit_status(const RunRecord& rec);
+
+// The run's one-line diagnostic and its warnings, as "traz: [file: ]...".
+void write_diagnostics(std::FILE* err, const RunRecord& rec);
 
 // Runs one problem: reads the deck text, writes the report to out and diagnostics to err.
 int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOptions& opt = {});

@@ -1,14 +1,152 @@
-// TRAZ: reads a selection problem on standard input and writes its report.
-#include <iostream>
-#include <iterator>
+// TRAZ: reads selection problems (decks) from files or standard input and writes their
+// results as the classic report, JSON or CSV.
+#include <gsl/gsl_version.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "driver/driver.hpp"
+#include "driver/messages.hpp"
+#include "driver/views.hpp"
 
-int main() {
-    traz::RunOptions opt;
-    opt.start = traz::cpu_seconds();
-    opt.has_start = true;
-    const std::string deck((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    return traz::run(deck, stdout, stderr, opt);
+namespace {
+
+const char* const kExitStatuses =
+    "Exit status:\n"
+    "  0  every deck was computed (or refused by the classic limits in its report)\n"
+    "  1  a deck was malformed, refused by the deck checks or could not be read;\n"
+    "     or the command line was wrong\n"
+    "  2  a fatal error of a library routine\n"
+    "  3  the output could not be written\n"
+    "With several decks each one runs; the status is the worst of them.\n";
+
+const char* const kExample =
+    "Examples:\n"
+    "  traz examples/two-stage.deck\n"
+    "  traz examples/*.deck --format csv -o results.csv\n"
+    "  traz --format json < examples/three-stage.deck\n";
+
+// Reads a whole file (or standard input for "-"); false with errno's text on failure.
+bool read_input(const std::string& name, std::string& text, std::string& why) {
+    std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
+    if (f == nullptr) {
+        why = std::strerror(errno);
+        return false;
+    }
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    const bool failed = std::ferror(f) != 0;
+    const int e = errno;
+    if (f != stdin) std::fclose(f);
+    if (failed) {
+        why = std::strerror(e);
+        return false;
+    }
+    return true;
+}
+
+struct Options {
+    std::vector<std::string> decks;
+    std::string output;
+    std::string format = "report";
+    bool fitted = false;
+};
+
+int run_decks(const Options& o, float program_start) {
+    std::FILE* out = stdout;
+    if (!o.output.empty() && o.output != "-") {
+        out = std::fopen(o.output.c_str(), "wb");
+        if (out == nullptr) {
+            std::fprintf(stderr, "traz: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
+            return traz::kRunWriteError;
+        }
+    }
+    std::vector<std::string> decks = o.decks;
+    if (decks.empty()) decks.push_back("-");
+    if (std::count(decks.begin(), decks.end(), "-") > 0 && isatty(STDIN_FILENO))
+        std::fprintf(stderr, "traz: reading a deck from standard input (end with Ctrl-D); traz --help for usage\n");
+
+    int worst = traz::kRunOk;
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    if (o.format == "csv") std::fputs(traz::csv_header().c_str(), out);
+    for (std::size_t i = 0; i < decks.size(); ++i) {
+        traz::RunOptions opt;
+        opt.source = decks[i];
+        opt.fitted = o.fitted;
+        if (i == 0) {
+            opt.has_start = true;
+            opt.start = program_start;
+        }
+        traz::set_message_stream(stderr);
+        traz::RunRecord rec;
+        std::string text, why;
+        if (read_input(decks[i], text, why)) {
+            traz::compute(text, rec, opt);
+        } else {
+            rec.source = decks[i];
+            rec.outcome = traz::Outcome::unreadable;
+            rec.diagnostic = "cannot read: " + why;
+        }
+        traz::write_diagnostics(stderr, rec);
+        if (o.format == "json") all.push_back(traz::to_json(rec));
+        else if (o.format == "csv") std::fputs(traz::csv_row(rec).c_str(), out);
+        else traz::write_report(out, rec);
+        worst = std::max(worst, traz::exit_status(rec));
+    }
+    if (o.format == "json") {
+        const std::string text = (all.size() == 1 ? all[0] : all).dump(2) + "\n";
+        std::fputs(text.c_str(), out);
+    }
+    const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
+    if (out != stdout && std::fclose(out) != 0) {
+        std::fprintf(stderr, "traz: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
+        return traz::kRunWriteError;
+    }
+    if (failed) {
+        std::fprintf(stderr, "traz: the output could not be written completely\n");
+        return traz::kRunWriteError;
+    }
+    return worst;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const float program_start = traz::cpu_seconds();
+    CLI::App app{"TRAZ: expected criterion score, selection rates, adverse-impact ratio and the SD of the\n"
+                 "average criterion score of those selected from a finite, mixed applicant pool in one,\n"
+                 "two or three selection stages.",
+                 "traz"};
+    app.footer(std::string("With no DECK, or with -, the deck is read from standard input.\n\n") + kExitStatuses +
+               "\n" + kExample);
+    app.set_version_flag("--version", std::string("traz ") + traz::kProgramVersion + "\nbuilt with GSL " +
+                                          GSL_VERSION);
+    Options o;
+    app.add_option("DECK", o.decks, "Deck files to run in turn (- for standard input)");
+    app.add_option("-o,--output", o.output, "Write the output to FILE instead of standard output")
+        ->option_text("FILE");
+    app.add_option("--format", o.format, "Output format: the classic report, JSON or CSV")
+        ->check(CLI::IsMember({"report", "json", "csv"}))
+        ->option_text("report|json|csv (default report)");
+    app.add_flag("--fitted", o.fitted,
+                 "Integrate over a domain fitted to the cut-score density instead of the fixed cube");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "traz: %s (traz --help for usage)\n", e.what());
+        return traz::kRunBadDeck;
+    }
+    return run_decks(o, program_start);
 }

@@ -19,6 +19,7 @@ enum class Outcome {
     limits_refused,  // the classic limits refused the deck after its echo (too many ...)
     refused,         // the deck checks refused the deck before any report line
     bad_deck,        // the deck could not be read
+    unreadable,      // the deck file could not be opened or read
     fatal,           // a fatal library error after the echo
     stopped,         // stopped before the first integration on request (fuzzing)
 };

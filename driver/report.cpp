@@ -175,7 +175,8 @@ void write_pass(std::FILE* out, const PassRecord& p, const Results& res) {
 } // namespace
 
 void write_report(std::FILE* out, const RunRecord& rec) {
-    if (rec.outcome == Outcome::bad_deck || rec.outcome == Outcome::refused) return;
+    if (rec.outcome == Outcome::bad_deck || rec.outcome == Outcome::refused || rec.outcome == Outcome::unreadable)
+        return;
     write_banner(out);
     write_echo(out, *rec.deck, *rec.stages);
     // A run asked to fit its integration domain says which domain it integrated over.
