@@ -20,8 +20,8 @@ struct ExeRun {
     std::string out, err;
 };
 
-// Runs the executable with the file `deck` on standard input.
-ExeRun run_exe(const std::string& deck) {
+// Runs the executable with arguments `args` (shell words) and the file `deck` on standard input.
+ExeRun run_exe(const std::string& deck, const std::string& args = "") {
     char dir[] = "/tmp/traz-exe-XXXXXX";
     ExeRun r;
     if (mkdtemp(dir) == nullptr) {
@@ -29,7 +29,7 @@ ExeRun run_exe(const std::string& deck) {
         return r;
     }
     const std::string out = std::string(dir) + "/out", err = std::string(dir) + "/err";
-    const std::string cmd = std::string("'") + TRAZ_EXE + "' < '" + deck + "' > '" + out + "' 2> '" + err + "'";
+    const std::string cmd = std::string("'") + TRAZ_EXE + "' " + args + " < '" + deck + "' > '" + out + "' 2> '" + err + "'";
     const int w = std::system(cmd.c_str());
     r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
     r.out = read_file(out);
@@ -92,6 +92,56 @@ TEST(Executable, FatalLibraryErrorExitsWithStatusTwo) {
     EXPECT_TRUE(r.out.ends_with("\n\nPROGRAM OUTPUT\n")) << r.out;
     EXPECT_NE(r.err.find("X IS A NEGATIVE INTEGER"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("JOB ABORT DUE TO FATAL ERROR."), std::string::npos) << r.err;
+}
+
+// The command line: help and version on stdout with status 0; a bad option, a missing file
+// or a bad deck among good ones gives one line naming it, status 1, and the rest complete.
+TEST(CommandLine, OptionsFilesAndStatuses) {
+    const std::string ex = std::string(TRAZ_SOURCE_DIR) + "/examples/";
+    const std::string bad = write_deck("2 1 20 5\n0.6 0.4\n0.5 x\n");
+    const std::string none = "/dev/null";
+
+    ExeRun r = run_exe(none, "--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Usage: traz [OPTIONS] [DECK...]"), std::string::npos) << r.out;
+    for (const char* piece : {"--output", "--format", "--fitted", "--version", "Exit status", "traz examples/"})
+        EXPECT_NE(r.out.find(piece), std::string::npos) << piece;
+
+    r = run_exe(none, "--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.starts_with(std::string("traz ") + TRAZ_VERSION + "\n")) << r.out;
+    EXPECT_NE(r.out.find("GSL 2."), std::string::npos) << r.out;
+
+    r = run_exe(none, "--bogus");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(traz::testrun::count_of(r.err, "\n"), 1);
+    EXPECT_NE(r.err.find("--bogus"), std::string::npos) << r.err;
+
+    r = run_exe(none, "no-such.deck");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "traz: no-such.deck: cannot read: No such file or directory\n");
+
+    // Good, bad, good: the bad deck named, both good rows complete.
+    r = run_exe(none, "--format csv '" + ex + "single-stage.deck' '" + bad + "' '" + ex + "two-stage.deck'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "traz: " + bad + ": deck statement 3 (predictor validities), item 2: expected a number, found \"x\" on line 3\n");
+    EXPECT_EQ(traz::testrun::count_of(r.out, "\n"), 4) << r.out;
+    EXPECT_EQ(traz::testrun::count_of(r.out, ",computed,"), 2) << r.out;
+    EXPECT_EQ(traz::testrun::count_of(r.out, ",bad_deck,"), 1) << r.out;
+
+    // Two reports follow each other; -o takes the output off stdout.
+    const std::string file = bad + ".out";
+    r = run_exe(none, "-o '" + file + "' '" + ex + "single-stage.deck' '" + ex + "single-stage.deck'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    const std::string both = read_file(file);
+    EXPECT_EQ(traz::testrun::count_of(both, "PROBLEM SPECIFICATION"), 2);
+    const std::size_t t1 = both.find("CPU TIME"), second = both.find('\n', t1) + 1, t2 = both.rfind("CPU TIME");
+    ASSERT_LT(second, t2);
+    EXPECT_EQ(both.substr(0, t1), both.substr(second, t2 - second));
+    std::remove(file.c_str());
+    std::remove(bad.c_str());
 }
 
 } // namespace
