@@ -314,18 +314,29 @@ void check_mass(RunRecord& rec, double accuracy) {
 // messages (to the thread's message stream).
 void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) {
     float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
+    RunOptions o = opt;
+    o.start = opt.has_start ? opt.start : clock();
+    o.has_start = true;
+    if (!read_deck(deck_text, *rec.deck, rec.diagnostic)) {
+        rec.source = opt.source;
+        rec.cpu_start = rec.cpu_end = o.start;
+        rec.outcome = Outcome::bad_deck;
+        return;
+    }
+    compute_deck(*rec.deck, rec, o);
+}
+
+void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
+    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
     rec.cpu_start = opt.has_start ? opt.start : clock();
     rec.cpu_end = rec.cpu_start;
     rec.source = opt.source;
     gsl_set_error_handler_off();
     reset_messages();
 
-    Deck& d = *rec.deck;
+    if (&deck != rec.deck.get()) *rec.deck = deck;
+    const Deck& d = *rec.deck;
     StageValues& s = *rec.stages;
-    if (!read_deck(deck_text, d, rec.diagnostic)) {
-        rec.outcome = Outcome::bad_deck;
-        return;
-    }
     derive_stages(d, s);
 
     int failures = 0;

@@ -38,6 +38,8 @@ constexpr int kRunWriteError = 3;
 // Computes one problem from its deck text into rec. Writes nothing itself but the library
 // messages (to the calling thread's message stream).
 void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt = {});
+// The same for a deck already read (and completed as the reader completes it).
+void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt = {});
 
 // The exit status a run with this record ends with.
 int exit_status(const RunRecord& rec);
