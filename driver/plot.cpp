@@ -424,6 +424,25 @@ const Device* device_for(const std::string& path) {
     return nullptr;
 }
 
+// PLplot's own refusals ("aborting operation") are kept here instead of going to stderr.
+std::string plplot_abort;
+void keep_abort(PLCHAR_VECTOR message) {
+    if (plplot_abort.empty()) plplot_abort = message != nullptr ? message : "PLplot error";
+}
+
+// Whether PLplot has the driver (the cairo ones come in a package of their own). An unknown
+// device would make plinit ask for one on standard input.
+bool has_driver(const char* name) {
+    std::vector<const char*> menu(256), names(256);
+    const char** m = menu.data();
+    const char** n = names.data();
+    int count = static_cast<int>(names.size());
+    plgDevs(&m, &n, &count);
+    for (int i = 0; i < count; ++i)
+        if (n[i] != nullptr && std::strcmp(n[i], name) == 0) return true;
+    return false;
+}
+
 } // namespace
 
 bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector<PlotPoint>& points,
@@ -444,6 +463,10 @@ bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector
     const std::vector<Curve> curves = curves_of(points);
 
     std::lock_guard<std::mutex> lock(plot_mutex);
+    if (!has_driver(dev->driver)) {
+        error = "plot file \"" + path + "\": PLplot has no " + dev->driver + " driver";
+        return false;
+    }
     // PLplot ends the program when it cannot open its output file: try it first.
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fclose(f);
@@ -452,6 +475,8 @@ bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector
         return false;
     }
 
+    plplot_abort.clear();
+    plsabort(keep_abort);
     plsdev(dev->driver);
     plsfnam(path.c_str());
     plspage(0.0, 0.0, dev->width, dev->height, 0, 0);
@@ -467,8 +492,9 @@ bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector
     std::FILE* f = std::fopen(path.c_str(), "rb");
     const bool written = f != nullptr && std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) > 0;
     if (f != nullptr) std::fclose(f);
-    if (!written) {
+    if (!written || !plplot_abort.empty()) {
         error = "plot file \"" + path + "\": the plot could not be written";
+        if (!plplot_abort.empty()) error += " (" + plplot_abort + ")";
         return false;
     }
     return true;

@@ -35,9 +35,10 @@ struct PlotSpec {
 // Panel 1: E against the AI ratio, points joined in sweep order and labelled with v1, the
 // 0.8 line of the four-fifths rule dashed. Panel 2: E, SD, the two rates and the AI ratio
 // against v1, with error bars where they are wider than the marker.
-// Returns false with a one-line reason in `error` (unknown extension, cannot write, nothing
-// to plot); then no file is left behind unless one was already there. Thread-safe: plots
-// are drawn one at a time (PLplot keeps global state).
+// Returns false with a one-line reason in `error`, naming the file: unknown extension, nothing
+// to plot (no point has a finite result), PLplot lacks the driver, the file cannot be opened
+// (these four leave the file as it was), or PLplot failed while writing. PLplot prints nothing
+// and asks nothing. Thread-safe: plots are drawn one at a time (PLplot keeps global state).
 bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector<PlotPoint>& points,
                 std::string& error);
 
