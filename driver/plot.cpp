@@ -231,6 +231,7 @@ void draw(const PlotSpec& spec, const std::vector<Curve>& curves) {
             ey.add(e + error_of(*p, kE.err));
         }
     const bool no_pairs = ey.empty();
+    if (no_pairs) ax.add(0.0), ax.add(1.0);
     ax.pad(0.06);
     ey.pad(0.08);
     text_size(1.05);
