@@ -1,0 +1,45 @@
+// The sweep plot: the expected criterion score of those selected against the AI ratio, and
+// each result against the varied quantity, drawn with PLplot into a PNG, SVG or PDF file.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace traz {
+
+// One point of a sweep as the plot sees it. v2 is NaN when only one quantity varies.
+struct PlotPoint {
+    double v1 = 0, v2 = 0;
+    bool computed = false;      // false: the point was refused (no results); it is skipped
+    double E = 0, E_err = 0;    // expected criterion score of those selected, error bound
+    double R1 = 0, R1_err = 0;  // selection rate of group 1
+    double R2 = 0, R2_err = 0;  // selection rate of group 2
+    double AI = 0, AI_err = 0;  // AI ratio R2/R1
+    double SD = 0, SD_err = 0;  // SD of the average criterion score of the selected
+    // A quantity the deck's passes did not produce is NaN (e.g. SD with fewer than 6 passes).
+    // An error bound that is unknown is NaN too; no error bar is drawn for it.
+};
+
+struct PlotSpec {
+    std::string title;  // e.g. "two-stage.deck: mix(2) from 0 to 1"
+    std::string vary1;  // name of the first varied quantity, e.g. "mix(2)"
+    std::string vary2;  // empty when only one varies
+    // Optional axis/legend wording for the varied quantities (the name is used when empty),
+    // e.g. "mix(2): share of the --mix-to weights in stage 2".
+    std::string label1;
+    std::string label2;
+};
+
+// Writes the sweep plot to `path`; the format follows the extension (.png, .svg, .pdf, any case).
+// Points arrive in sweep order, v1 fastest within each v2; each distinct v2 makes one curve.
+// Refused points and non-finite values are left out and break the curve they are on.
+// Panel 1: E against the AI ratio, points joined in sweep order and labelled with v1, the
+// 0.8 line of the four-fifths rule dashed. Panel 2: E, SD, the two rates and the AI ratio
+// against v1, with error bars where they are wider than the marker.
+// Returns false with a one-line reason in `error`, naming the file: unknown extension, nothing
+// to plot (no point has a finite result), PLplot lacks the driver, the file cannot be opened
+// (these four leave the file as it was), or PLplot failed while writing. PLplot prints nothing
+// and asks nothing. Thread-safe: plots are drawn one at a time (PLplot keeps global state).
+bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector<PlotPoint>& points,
+                std::string& error);
+
+} // namespace traz
