@@ -14,6 +14,7 @@
 
 #include "driver/driver.hpp"
 #include "driver/messages.hpp"
+#include "driver/sweep.hpp"
 #include "driver/views.hpp"
 
 namespace {
@@ -138,6 +139,37 @@ int main(int argc, char** argv) {
     app.add_flag("--fitted", o.fitted,
                  "Integrate over a domain fitted to the cut-score density instead of the fixed cube");
 
+    traz::SweepOptions so;
+    std::string shard = "1/1";
+    CLI::App* sweep = app.add_subcommand(
+        "sweep", "Run a deck over a grid of one or two varied quantities: one CSV/JSON row per point");
+    sweep->add_option("BASE", so.base, "The base deck")->required();
+    sweep->add_option("--vary", so.vary,
+                      "NAME=FROM:TO:STEP or NAME=V1,V2,... with NAME one of ns(k), napp, pg, efc, ef(i), "
+                      "cory(i), mix(k); twice for a grid")
+        ->required()
+        ->option_text("RANGE");
+    sweep->add_option("--mix-to", so.mix_to, "Weights B of mix(k): stage k's weights are (1-t)A + tB")
+        ->option_text("W1,W2,...");
+    sweep->add_option("--format", so.format, "Output format")
+        ->check(CLI::IsMember({"csv", "json"}))
+        ->option_text("csv|json (default csv)");
+    sweep->add_option("-o,--output", so.output, "Write the rows to FILE")->option_text("FILE");
+    sweep->add_option("--plot", so.plot, "Plot the trade-off to FILE (.png, .svg or .pdf)")->option_text("FILE");
+    sweep->add_option("--jobs", so.jobs, "Points run in parallel (default: every core)")
+        ->check(CLI::NonNegativeNumber)
+        ->option_text("N");
+    sweep->add_option("--shard", shard, "Run points I, I+N, I+2N, ... only (for a cluster)")->option_text("I/N");
+    sweep->add_flag("--fitted", so.fitted, "Integrate over domains fitted to the cut-score density");
+    sweep->footer("Example:\n  traz sweep examples/two-stage.deck --vary 'mix(2)=0:1:0.1' --mix-to 0,0,1,1 "
+                  "--plot tradeoff.png -o tradeoff.csv\n\nExit status as for traz; 1 also when a point is refused "
+                  "(its row gives the reason).");
+
+    std::string plot_in, plot_out;
+    CLI::App* plot = app.add_subcommand("plot", "Plot a sweep CSV (shards concatenated in any order)");
+    plot->add_option("CSV", plot_in, "The sweep's CSV")->required();
+    plot->add_option("--plot", plot_out, "The plot file (.png, .svg or .pdf)")->required()->option_text("FILE");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -148,5 +180,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "traz: %s (traz --help for usage)\n", e.what());
         return traz::kRunBadDeck;
     }
+    if (*sweep) {
+        std::string why;
+        if (!traz::parse_shard(shard, so.shard_index, so.shard_count, why)) {
+            std::fprintf(stderr, "traz: sweep: %s\n", why.c_str());
+            return traz::kRunBadDeck;
+        }
+        return traz::run_sweep(so);
+    }
+    if (*plot) return traz::plot_csv(plot_in, plot_out);
     return run_decks(o, program_start);
 }
