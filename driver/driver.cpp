@@ -174,10 +174,13 @@ double sqrt_bound(double v, double ev) {
 }
 
 // Applies the rule of the pass plan that the selector meets to the pass's result: what
-// the pass reports and what it keeps for later passes.
-void use_result(const Deck& d, PassValues& p, PassRecord& r) {
-    const int g = sel.ngroup, iz = sel.iz;
-    const double result = p.result, err = p.abserr;
+// the pass reports and what it keeps for later passes. The bounds take the pass's error
+// estimate plus, for a density that lost the mass `lost` outside the integration domain,
+// lost times the larger of 1 and the result.
+void use_result(const Deck& d, PassValues& p, PassRecord& r, double lost) {
+    const int g = sel.ngroup, iz = r.iz;
+    const double result = p.result, err = p.abserr + lost * std::fmax(1.0, std::fabs(result));
+    r.bound = err;
     if (iz == 1) {
         r.use = PassUse::criterion;
         p.E = result;
@@ -242,13 +245,13 @@ void collect_results(RunRecord& rec) {
     res.target = d.srtot;
     for (const PassRecord& p : rec.passes) {
         switch (p.use) {
-        case PassUse::criterion: res.criterion = {p.result, p.abserr}; break;
+        case PassUse::criterion: res.criterion = {p.result, p.bound}; break;
         case PassUse::rates:
             res.rate1 = {p.r1, p.r1_err};
             if (d.ngroup >= 2) res.rate2 = {p.r2, p.r2_err};
             if (p.has_ai) res.ai = {p.ai, p.ai_err};
             break;
-        case PassUse::proportion: res.proportion = {p.result, p.abserr}; break;
+        case PassUse::proportion: res.proportion = {p.result, p.bound}; break;
         case PassUse::sd: res.sd = {p.sd, p.sd_err}; break;
         default: break;
         }
@@ -394,12 +397,22 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         }
         r.result = p.result;
         r.abserr = p.abserr;
-        use_result(d, p, r);
+        use_result(d, p, r, 0.0);
         rec.passes.push_back(r);
     }
-    collect_results(rec);
     // The quadrature of one stage works to 1e-6; the cubature to the deck's accuracy.
     check_mass(rec, d.nstage == 1 ? 1.0e-6 : d.relerr);
+    if (rec.mass.done && rec.mass.mass != 1.0) {
+        // The bounds once more, with the mass the domain missed.
+        const double lost = std::fabs(1.0 - rec.mass.mass);
+        PassValues q;
+        for (PassRecord& r : rec.passes) {
+            q.result = r.result;
+            q.abserr = r.abserr;
+            use_result(d, q, r, lost);
+        }
+    }
+    collect_results(rec);
     rec.cpu_end = clock();
 }
 

@@ -52,6 +52,7 @@ struct PassRecord {
     bool carried = false;  // the integrator refused its arguments: values carried over
     bool empty_after = false;  // an empty line closes the rule's group range
     bool has_ai = false;       // the rates rule gives an AI ratio (pg(1) is not 1)
+    double bound = 0.0;    // error bound of the result: abserr, plus the mass the domain missed
     // Values the rule derived (kNone where it derives none).
     double r1 = kNone, r2 = kNone, ai = kNone, sd = kNone;
     double r1_err = kNone, r2_err = kNone, ai_err = kNone, sd_err = kNone;
