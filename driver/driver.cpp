@@ -3,7 +3,9 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_integration.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -24,6 +26,24 @@ float cpu_seconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<float>(ts.tv_sec) + static_cast<float>(ts.tv_nsec) * 1.0e-9f;
+}
+
+bool read_input(const std::string& name, std::string& text, std::string& why) {
+    std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
+    if (f == nullptr) {
+        why = std::strerror(errno);
+        return false;
+    }
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    const bool failed = std::ferror(f) != 0;
+    const int e = errno;
+    if (f != stdin) std::fclose(f);
+    if (failed) {
+        why = std::strerror(e);
+        return false;
+    }
+    return true;
 }
 
 void derive_stages(const Deck& d, StageValues& s) {

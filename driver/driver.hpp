@@ -59,6 +59,9 @@ void fill_state(const Deck& d, const StageValues& s);
 // Log normalising constants of the stages' order-statistic densities (into sel.dl4c).
 void order_statistic_constants();
 
+// Reads a whole file, or standard input for "-"; false with the reason on failure.
+bool read_input(const std::string& name, std::string& text, std::string& why);
+
 // Process CPU time (user plus system) in seconds, single precision.
 float cpu_seconds();
 

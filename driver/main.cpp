@@ -34,25 +34,6 @@ const char* const kExample =
     "  traz examples/*.deck --format csv -o results.csv\n"
     "  traz --format json < examples/three-stage.deck\n";
 
-// Reads a whole file (or standard input for "-"); false with errno's text on failure.
-bool read_input(const std::string& name, std::string& text, std::string& why) {
-    std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
-    if (f == nullptr) {
-        why = std::strerror(errno);
-        return false;
-    }
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-    const bool failed = std::ferror(f) != 0;
-    const int e = errno;
-    if (f != stdin) std::fclose(f);
-    if (failed) {
-        why = std::strerror(e);
-        return false;
-    }
-    return true;
-}
-
 struct Options {
     std::vector<std::string> decks;
     std::string output;
@@ -88,7 +69,7 @@ int run_decks(const Options& o, float program_start) {
         traz::set_message_stream(stderr);
         traz::RunRecord rec;
         std::string text, why;
-        if (read_input(decks[i], text, why)) {
+        if (traz::read_input(decks[i], text, why)) {
             traz::compute(text, rec, opt);
         } else {
             rec.source = decks[i];

@@ -33,20 +33,6 @@ float thread_cpu_seconds() {
     return static_cast<float>(ts.tv_sec) + static_cast<float>(ts.tv_nsec) * 1.0e-9f;
 }
 
-bool read_text(const std::string& path, std::string& text, std::string& why) {
-    std::FILE* f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        why = std::strerror(errno);
-        return false;
-    }
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-    const bool failed = std::ferror(f) != 0;
-    if (f != stdin) std::fclose(f);
-    if (failed) why = "read error";
-    return !failed;
-}
-
 std::string base_name(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -212,7 +198,7 @@ bool parse_shard(const std::string& text, int& index, int& count, std::string& e
 
 int run_sweep(const SweepOptions& o) {
     std::string text, why;
-    if (!read_text(o.base, text, why)) {
+    if (!read_input(o.base, text, why)) {
         std::fprintf(stderr, "traz: %s: cannot read: %s\n", o.base.c_str(), why.c_str());
         return kRunBadDeck;
     }
@@ -369,7 +355,7 @@ double number_or_nan(const std::string& s) {
 
 int plot_csv(const std::string& csv_path, const std::string& plot_path) {
     std::string text, why;
-    if (!read_text(csv_path, text, why)) {
+    if (!read_input(csv_path, text, why)) {
         std::fprintf(stderr, "traz: %s: cannot read: %s\n", csv_path.c_str(), why.c_str());
         return kRunBadDeck;
     }
