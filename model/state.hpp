@@ -28,7 +28,8 @@ struct SelectionState {
     double Ef(int g, int j) const { return ef[(g - 1) + 6 * (j - 1)]; }
 };
 
-// The calling thread's instance; zero when the thread starts.
-extern thread_local SelectionState sel;
+// The calling thread's instance; zero when the thread starts. Defined here, constant
+// initialised, so every file reaches it directly rather than through a TLS wrapper call.
+inline thread_local constinit SelectionState sel{};
 
 } // namespace traz

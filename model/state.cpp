@@ -1,5 +1,0 @@
-#include "model/state.hpp"
-
-namespace traz {
-thread_local SelectionState sel{};
-} // namespace traz
