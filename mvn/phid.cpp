@@ -1,5 +1,6 @@
 // Standard normal distribution function.
 #include "mvn/mvn.hpp"
+#include "mvn/simd.hpp"
 
 #include <cmath>
 
@@ -9,6 +10,14 @@ namespace traz {
 // continued fraction above it; exactly 0 below -37 and 1 above 37.
 double phid(const double& z)
 {
+    return phid(z, mvn_vector());
+}
+
+double phid(const double& z, const mvn_kernels* v)
+{
+    if (v != nullptr) {
+        return v->phid(z);
+    }
     constexpr double p0 = 220.2068679123761;
     constexpr double p1 = 221.2135961699311;
     constexpr double p2 = 112.0792914978709;
