@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
             else traz::integrate_multistage(sink, result, abserr, d.relerr, d.maxcls);
             const float p1 = traz::cpu_seconds();
             const double n_eval = static_cast<double>(traz::last_pass_evaluations());
-            std::printf("  iz %2d: %.6f CPU s, %8ld integrand evaluations, result %.8f\n", iz,
+            std::printf("  iz %2d: %.6f CPU s, %8ld integrand evaluations, result %.17g\n", iz,
                         static_cast<double>(p1 - p0), traz::last_pass_evaluations(), result);
             std::printf("         per evaluation: %.2f g01hbt calls of dimension 1, %.2f of 2, %.2f of 3; "
                         "%.2f bvnd calls in all\n",
