@@ -7,8 +7,6 @@
 
 namespace traz {
 
-thread_local wdqbk_block wdqbk;
-
 // P(X1 < L1, ..., X4 < L4): the first coordinate is integrated from -8.5 to L1 over the
 // density times the conditional trivariate probability of the other three.
 double qvnd(const double* limit, const double* sigma, const double& epsi)

@@ -16,7 +16,7 @@ struct wdqbk_block {
     double c[3];   // r_j1 / u_j, j = 2, 3, 4
     const mvn_kernels* v; // the path of the inner trivariate probabilities (null: scalar)
 };
-extern thread_local wdqbk_block wdqbk;
+inline thread_local wdqbk_block wdqbk{}; // constant-initialized, as trvbkd
 
 // exp(-t^2/2) times P(X_j < L_j, j = 2..4 | X_1 = t), from wdqbk (tvnd at 1.0e-9).
 double qvndd(const double& t);

@@ -7,8 +7,6 @@
 
 namespace traz {
 
-thread_local trvbkd_block trvbkd;
-
 namespace krnrdd_rules {
 
 const double xgk[12] = {

@@ -20,7 +20,9 @@ struct trvbkd_block {
     double rho; // correlation of A and B given H
     bvnd_rule rule; // bvnd's rule for rho, prepared once per integration
 };
-extern thread_local trvbkd_block trvbkd;
+// Defined here, constant-initialized, so that other translation units read it without a TLS
+// wrapper call (GCC 12's null-pointer sanitizer misjudges that call's result at -O2 and up).
+inline thread_local trvbkd_block trvbkd{};
 
 // exp(-t^2/2) times P(X_A < L_A, X_B < L_B | X_H = t), from trvbkd (scalar path; the vector
 // path evaluates the 23 abscissae of a rule application together).
