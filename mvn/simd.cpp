@@ -294,18 +294,27 @@ void bvnd_rows(int count, const double* h, const double* k, const trvbkd_block* 
     using V = hn::Vec<decltype(d)>;
     constexpr int N = HWY_LANES(double);
     for (int i = 0; i < count; i += N) {
-        // The last vector takes its inputs from a padded copy.
+        // A last, partial vector takes its inputs from a padded copy.
+        const int m = count - i < N ? count - i : N;
         HWY_ALIGN double hp[N] = {};
         HWY_ALIGN double kp[N] = {};
-        const int m = count - i < N ? count - i : N;
-        for (int l = 0; l < m; ++l) {
-            hp[l] = h[i + l];
+        V hv;
+        V kv = hn::Zero(d);
+        if (m == N) {
+            hv = hn::LoadU(d, h + i);
             if (k != nullptr) {
-                kp[l] = k[i + l];
+                kv = hn::LoadU(d, k + i);
             }
+        } else {
+            for (int l = 0; l < m; ++l) {
+                hp[l] = h[i + l];
+                if (k != nullptr) {
+                    kp[l] = k[i + l];
+                }
+            }
+            hv = hn::Load(d, hp);
+            kv = hn::Load(d, kp);
         }
-        V hv = hn::Load(d, hp);
-        V kv = hn::Load(d, kp);
         V dens = hn::Set(d, 1.0);
         if (blk != nullptr) {
             const V t = hv;
@@ -317,10 +326,14 @@ void bvnd_rows(int count, const double* h, const double* k, const trvbkd_block* 
         if (blk != nullptr) {
             p = hn::Mul(dens, p);
         }
-        HWY_ALIGN double pp[N];
-        hn::Store(p, d, pp);
-        for (int l = 0; l < m; ++l) {
-            out[i + l] = pp[l];
+        if (m == N) {
+            hn::StoreU(p, d, out + i);
+        } else {
+            HWY_ALIGN double pp[N];
+            hn::Store(p, d, pp);
+            for (int l = 0; l < m; ++l) {
+                out[i + l] = pp[l];
+            }
         }
     }
 }
@@ -351,16 +364,47 @@ void trvfnd_n_v(int count, const trvbkd_block& blk, const double* t, double* f)
     bvnd_dispatch(count, t, nullptr, &blk, blk.rule, f);
 }
 
-// Highway's exp and phid of four values at once, in place, lane by lane.
-HWY_INLINE void exp4(double* x)
+// Four values in the lanes of a vector and back, without a round trip through memory (a
+// vector load of values just stored one by one waits for the stores to retire).
+using D4 = hn::CappedTag<double, 4>;
+using V4 = hn::Vec<D4>;
+HWY_INLINE V4 lanes4(double a, double b, double c)
 {
-    const hn::CappedTag<double, 4> d4;
-    hn::Store(hn::Exp(d4, hn::Load(d4, x)), d4, x);
+    const D4 d4;
+    return hn::ConcatUpperLower(d4, hn::Set(d4, c), hn::InterleaveLower(d4, hn::Set(d4, a), hn::Set(d4, b)));
 }
-HWY_INLINE void phid4(double* z)
+HWY_INLINE double lane0(V4 v)
 {
-    const hn::CappedTag<double, 4> d4;
-    hn::Store(phid_v(d4, hn::Load(d4, z)), d4, z);
+    return hn::GetLane(v);
+}
+HWY_INLINE double lane1(V4 v)
+{
+    return hn::GetLane(hn::Shuffle01(v));
+}
+HWY_INLINE double lane2(V4 v)
+{
+    return hn::GetLane(hn::UpperHalf(hn::Half<D4>(), v));
+}
+
+// (v0 + v1) + (v2 + v3) of four lanes, in registers.
+HWY_INLINE double quad_sum(V4 v)
+{
+    const V4 pairs = hn::Add(v, hn::Shuffle01(v));
+    return hn::GetLane(hn::Add(pairs, hn::SwapAdjacentBlocks(pairs)));
+}
+
+// The eight partial sums of a node sum in the fixed order, from one vector of eight or two
+// of four.
+template <class D>
+HWY_INLINE double sum8(D d, const hn::Vec<D>* acc)
+{
+    if constexpr (hn::MaxLanes(D()) == 8) {
+        const hn::Half<D> dh;
+        return quad_sum(hn::LowerHalf(dh, acc[0])) + quad_sum(hn::UpperHalf(dh, acc[0]));
+    } else {
+        (void)d;
+        return quad_sum(acc[0]) + quad_sum(acc[1]);
+    }
 }
 
 // The rule for r, from a per-thread cache of the last four correlations asked for: the
@@ -410,11 +454,11 @@ double bvnd_one_v(double h, double k, double r)
     for (V& s : acc) {
         s = hn::Zero(d);
     }
-    HWY_ALIGN double part[8];
+    const auto node_sum = [d, &acc]() { return sum8(d, acc); };
+    const D4 d4;
 
     if (absr < 0.925) {
-        HWY_ALIGN double ph[4] = {-h, -k, 0.0, 0.0};
-        phid4(ph);
+        const V4 ph = phid_v(d4, lanes4(-h, -k, 0.0));
         const V hk = hn::Set(d, h * k);
         const V hs = hn::Set(d, (h * h + k * k) * 0.5);
         for (int j = 0; j < n; j += N) {
@@ -423,11 +467,7 @@ double bvnd_one_v(double h, double k, double r)
             V& s = acc[(j / N) % P];
             s = hn::IfThenElse(hn::FirstN(d, static_cast<std::size_t>(n - j)), hn::Add(s, term), s);
         }
-        for (int p = 0; p < P; ++p) {
-            hn::Store(acc[p], d, part + p * N);
-        }
-        const double bvn = ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
-        return bvn * rule.asr / fourpi + ph[0] * ph[1];
+        return node_sum() * rule.asr / fourpi + lane0(ph) * lane1(ph);
     }
 
     double kk = k;
@@ -436,8 +476,10 @@ double bvnd_one_v(double h, double k, double r)
         kk = -kk;
         hk = -hk;
     }
-    HWY_ALIGN double ph[4] = {0.0, r > 0.0 ? -std::max(h, kk) : -h, -kk, 0.0};
+    const double ph1 = r > 0.0 ? -std::max(h, kk) : -h; // the phid arguments of the end
+    const double ph2 = -kk;
     double bvn = 0.0;
+    V4 ph;
     if (absr < 1.0) {
         const double as = rule.as;
         const double a = rule.a;
@@ -446,15 +488,14 @@ double bvnd_one_v(double h, double k, double r)
         const double v = (12.0 - hk) * 0.0625;
         const double e1 = -(bs / as + hk) * 0.5;
         const double b = std::sqrt(bs);
-        ph[0] = -b / a;
-        HWY_ALIGN double ex[4] = {e1, -hk * 0.5, 0.0, 0.0};
-        exp4(ex);
-        phid4(ph);
+        const double nb = -b / a;
+        const V4 ex = hn::Exp(d4, lanes4(e1, -hk * 0.5, 0.0));
+        ph = phid_v(d4, lanes4(nb, ph1, ph2));
         if (e1 > -100.0) {
-            bvn = a * ex[0] * (1.0 - u * (bs - as) * (1.0 - v * bs / 5.0) / 3.0 + u * v * as * as / 5.0);
+            bvn = a * lane0(ex) * (1.0 - u * (bs - as) * (1.0 - v * bs / 5.0) / 3.0 + u * v * as * as / 5.0);
         }
         if (-hk < 100.0) {
-            bvn = bvn - ex[1] * std::sqrt(twopi) * ph[0] * b * (1.0 - u * bs * (1.0 - v * bs / 5.0) / 3.0);
+            bvn = bvn - lane1(ex) * std::sqrt(twopi) * lane0(ph) * b * (1.0 - u * bs * (1.0 - v * bs / 5.0) / 3.0);
         }
         const V one = hn::Set(d, 1.0);
         const V vbs = hn::Set(d, bs);
@@ -473,18 +514,15 @@ double bvnd_one_v(double h, double k, double r)
             V& s = acc[(j / N) % P];
             s = hn::IfThenElse(counts, hn::Add(s, term), s);
         }
-        for (int p = 0; p < P; ++p) {
-            hn::Store(acc[p], d, part + p * N);
-        }
-        bvn = bvn + (((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7])));
+        bvn = bvn + node_sum();
         bvn = -bvn / twopi;
     } else {
-        phid4(ph);
+        ph = phid_v(d4, lanes4(0.0, ph1, ph2));
     }
     if (r > 0.0) {
-        return bvn + ph[1];
+        return bvn + lane1(ph);
     }
-    return -bvn + std::max(0.0, ph[1] - ph[2]);
+    return -bvn + std::max(0.0, lane1(ph) - lane2(ph));
 }
 
 double phid_one_v(double z)
