@@ -117,8 +117,8 @@ double bvnd(const double& h, const double& k, const double& r, const mvn_kernels
 
 double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule)
 {
-    constexpr double twopi = 6.283185307179586;
-    constexpr double fourpi = 12.566370614359172;
+    using bvnd_rules::fourpi;
+    using bvnd_rules::twopi;
     TRAZ_MVN_COUNT_BVND();
 
     const double r = rule.r;

@@ -9,6 +9,8 @@ namespace bvnd_rules {
 // the negative half in increasing order, x[ng][i] with weight w[ng][i]; unused entries 0.
 extern const double x[3][10];
 extern const double w[3][10];
+inline constexpr double twopi = 6.283185307179586;
+inline constexpr double fourpi = 12.566370614359172;
 } // namespace bvnd_rules
 
 // The quantities of bvnd that depend on r alone, for node j = 2i + (s + 1)/2 of the rule

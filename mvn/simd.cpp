@@ -12,6 +12,7 @@
 #include <hwy/contrib/math/math-inl.h>
 
 #include "mvn/bvnd.hpp"
+#include "mvn/phid.hpp"
 #include "mvn/simd.hpp"
 #include "mvn/tvnd.hpp"
 
@@ -61,43 +62,38 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
 
-constexpr double twopi = 6.283185307179586;
-constexpr double fourpi = 12.566370614359172;
+using bvnd_rules::fourpi;
+using bvnd_rules::twopi;
 
 // Phi(z), lane by lane: phid's operations in its order, with Highway's exp.
 template <class D, class V = hn::Vec<D>>
 HWY_INLINE V phid_v(D d, V z)
 {
+    using phid_rules::p;
+    using phid_rules::q;
     const V za = hn::Abs(z);
     const V e = hn::Exp(d, hn::Neg(hn::Mul(hn::Mul(za, za), hn::Set(d, 0.5))));
-    V num = hn::Set(d, 0.03526249659989109);
-    num = hn::Add(hn::Mul(num, za), hn::Set(d, 0.7003830644436881));
-    num = hn::Add(hn::Mul(num, za), hn::Set(d, 6.37396220353165));
-    num = hn::Add(hn::Mul(num, za), hn::Set(d, 33.912866078383));
-    num = hn::Add(hn::Mul(num, za), hn::Set(d, 112.0792914978709));
-    num = hn::Add(hn::Mul(num, za), hn::Set(d, 221.2135961699311));
-    num = hn::Add(hn::Mul(num, za), hn::Set(d, 220.2068679123761));
-    V den = hn::Set(d, 0.08838834764831845);
-    den = hn::Add(hn::Mul(den, za), hn::Set(d, 1.755667163182642));
-    den = hn::Add(hn::Mul(den, za), hn::Set(d, 16.06417757920695));
-    den = hn::Add(hn::Mul(den, za), hn::Set(d, 86.78073220294608));
-    den = hn::Add(hn::Mul(den, za), hn::Set(d, 296.5642487796737));
-    den = hn::Add(hn::Mul(den, za), hn::Set(d, 637.3336333788311));
-    den = hn::Add(hn::Mul(den, za), hn::Set(d, 793.8265125199484));
-    den = hn::Add(hn::Mul(den, za), hn::Set(d, 440.4137358247522));
-    V p = hn::Div(hn::Mul(e, num), den);
-    const auto inner = hn::Lt(za, hn::Set(d, 7.071067811865475));
+    V num = hn::Set(d, p[6]);
+    for (int i = 5; i >= 0; --i) {
+        num = hn::Add(hn::Mul(num, za), hn::Set(d, p[i]));
+    }
+    V den = hn::Set(d, q[7]);
+    for (int i = 6; i >= 0; --i) {
+        den = hn::Add(hn::Mul(den, za), hn::Set(d, q[i]));
+    }
+    V pr = hn::Div(hn::Mul(e, num), den);
+    const auto inner = hn::Lt(za, hn::Set(d, phid_rules::cutoff));
     if (!hn::AllTrue(d, inner)) {
         V cf = hn::Add(za, hn::Set(d, 0.65));
         cf = hn::Add(za, hn::Div(hn::Set(d, 4.0), cf));
         cf = hn::Add(za, hn::Div(hn::Set(d, 3.0), cf));
         cf = hn::Add(za, hn::Div(hn::Set(d, 2.0), cf));
         cf = hn::Add(za, hn::Div(hn::Set(d, 1.0), cf));
-        const V tail = hn::Div(hn::Div(e, cf), hn::Set(d, 2.506628274631001));
-        p = hn::IfThenElse(inner, p, tail);
+        const V tail = hn::Div(hn::Div(e, cf), hn::Set(d, phid_rules::rrtpi));
+        pr = hn::IfThenElse(inner, pr, tail);
     }
-    p = hn::IfThenZeroElse(hn::Gt(za, hn::Set(d, 37.0)), p);
-    return hn::IfThenElse(hn::Gt(z, hn::Zero(d)), hn::Sub(hn::Set(d, 1.0), p), p);
+    pr = hn::IfThenZeroElse(hn::Gt(za, hn::Set(d, phid_rules::zero_beyond)), pr);
+    return hn::IfThenElse(hn::Gt(z, hn::Zero(d)), hn::Sub(hn::Set(d, 1.0), pr), pr);
 }
 
 // std::max(0, x) and std::max(x, y) as the scalar code has them.
@@ -444,8 +440,6 @@ double bvnd_one_v(double h, double k, double r)
     constexpr int N = HWY_LANES(double);
     constexpr int P = 8 / N;
     static_assert(N * P == 8, "eight partial sums");
-    constexpr double twopi = 6.283185307179586;
-    constexpr double fourpi = 12.566370614359172;
 
     const bvnd_rule& rule = cached_rule(r);
     const int n = rule.n;
