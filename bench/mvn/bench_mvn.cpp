@@ -134,6 +134,11 @@ int main()
     }
     row("phid, z in [-6, 6], one call", 1000, 1, t, [&](int i) { return traz::phid(z[i], none); },
         [&](int i) { return traz::phid(z[i], v); }, v);
+    // Each call's argument waits for the previous result: the latency of one call.
+    double last = 0.0;
+    row("phid, z in [-6, 6], one call after another", 1000, 1, t,
+        [&](int i) { return last = traz::phid(z[i] + last * 0.0, none); },
+        [&](int i) { return last = traz::phid(z[i] + last * 0.0, v); }, v);
     std::vector<double> p(24);
     row("phid, z in [-6, 6], 23 at a time", 40, 23, t,
         [&](int i) {
@@ -164,6 +169,9 @@ int main()
             [&](int i) { return traz::bvnd(h[i], k[i], r[i], v); }, v);
         row(name + ", r of 3 values", 1000, 1, t, [&](int i) { return traz::bvnd(h[i], k[i], r[i % 3], none); },
             [&](int i) { return traz::bvnd(h[i], k[i], r[i % 3], v); }, v);
+        row(name + ", r of 3, one after another", 1000, 1, t,
+            [&](int i) { return last = traz::bvnd(h[i] + last * 0.0, k[i], r[i % 3], none); },
+            [&](int i) { return last = traz::bvnd(h[i] + last * 0.0, k[i], r[i % 3], v); }, v);
         // As tvnd's integrand has them: one prepared rule, 23 (h, k) at a time.
         traz::bvnd_rule rs;
         traz::bvnd_rule rv;
