@@ -6,7 +6,8 @@
 #   make bench  builds and runs the benchmarks
 
 PACKAGES      := g++ make cmake ninja-build googletest libgtest-dev libgsl-dev libblas-dev liblapack-dev \
-                 pkgconf libcli11-dev nlohmann-json3-dev python3-jsonschema libplplot-dev plplot-driver-cairo
+                 pkgconf libhwy-dev libcli11-dev nlohmann-json3-dev python3-jsonschema libplplot-dev \
+                 plplot-driver-cairo
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 DECK          ?= examples/single-stage.deck
 FUZZ_SECONDS  ?= 60

@@ -2,6 +2,7 @@
 #include "mvn/bvnd.hpp"
 #include "mvn/mvn.hpp"
 #include "mvn/count.hpp"
+#include "mvn/simd.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -36,16 +37,8 @@ const double w[3][10] = {
 
 } // namespace bvnd_rules
 
-// The 6-, 12- or 20-point rule by |r|, and every node quantity that does not involve
-// the limits.
-void bvnd_prepare(const double& r, bvnd_rule& rule)
+void bvnd_rule_size(const double& absr, int& ng, int& lg)
 {
-    using bvnd_rules::x;
-    using bvnd_rules::w;
-
-    const double absr = std::fabs(r);
-    int ng;
-    int lg;
     if (absr < 0.3) {
         ng = 0;
         lg = 3;
@@ -56,6 +49,19 @@ void bvnd_prepare(const double& r, bvnd_rule& rule)
         ng = 2;
         lg = 10;
     }
+}
+
+// The 6-, 12- or 20-point rule by |r|, and every node quantity that does not involve
+// the limits.
+void bvnd_prepare(const double& r, bvnd_rule& rule)
+{
+    using bvnd_rules::x;
+    using bvnd_rules::w;
+
+    const double absr = std::fabs(r);
+    int ng;
+    int lg;
+    bvnd_rule_size(absr, ng, lg);
     rule.r = r;
     rule.n = 2 * lg;
 
@@ -96,6 +102,14 @@ void bvnd_prepare(const double& r, bvnd_rule& rule)
 // corrected 20-point sum.
 double bvnd(const double& h, const double& k, const double& r)
 {
+    return bvnd(h, k, r, mvn_vector());
+}
+
+double bvnd(const double& h, const double& k, const double& r, const mvn_kernels* v)
+{
+    if (v != nullptr) {
+        return v->bvnd(h, k, r);
+    }
     bvnd_rule rule;
     bvnd_prepare(r, rule);
     return bvnd_prepared(h, k, rule);
@@ -103,8 +117,8 @@ double bvnd(const double& h, const double& k, const double& r)
 
 double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule)
 {
-    constexpr double twopi = 6.283185307179586;
-    constexpr double fourpi = 12.566370614359172;
+    using bvnd_rules::fourpi;
+    using bvnd_rules::twopi;
     TRAZ_MVN_COUNT_BVND();
 
     const double r = rule.r;
@@ -120,7 +134,7 @@ double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule)
         for (int j = 0; j < n; ++j) {
             bvn = bvn + rule.wn[j] * std::exp((rule.sn[j] * hk - hs) / rule.den[j]);
         }
-        return bvn * rule.asr / fourpi + phid(-h) * phid(-k);
+        return bvn * rule.asr / fourpi + phid(-h, nullptr) * phid(-k, nullptr);
     }
 
     if (r < 0.0) {
@@ -141,7 +155,7 @@ double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule)
         if (-hk < 100.0) {
             const double b = std::sqrt(bs);
             const double nb = -b / a;
-            bvn = bvn - std::exp(-hk * 0.5) * std::sqrt(twopi) * phid(nb) * b
+            bvn = bvn - std::exp(-hk * 0.5) * std::sqrt(twopi) * phid(nb, nullptr) * b
                             * (1.0 - u * bs * (1.0 - v * bs / 5.0) / 3.0);
         }
         for (int j = 0; j < n; ++j) {
@@ -157,11 +171,11 @@ double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule)
     }
     if (r > 0.0) {
         const double m = -std::max(hh, kk);
-        return bvn + phid(m);
+        return bvn + phid(m, nullptr);
     }
     const double nh = -hh;
     const double nk = -kk;
-    return -bvn + std::max(0.0, phid(nh) - phid(nk));
+    return -bvn + std::max(0.0, phid(nh, nullptr) - phid(nk, nullptr));
 }
 
 } // namespace traz

@@ -3,6 +3,9 @@
 
 namespace traz {
 
+// Every routine here computes on the path chosen once per process (vector or scalar, see
+// mvn/simd.hpp), and keeps its working data per thread: threads may call them side by side.
+
 // Standard normal distribution function Phi(z).
 double phid(const double& z);
 
@@ -18,11 +21,11 @@ void g01hbt(const int& nd, const double* a, const double* b, const double* cormu
 double bvnd(const double& h, const double& k, const double& r);
 
 // Lower trivariate probability P(X_i < limit[i], i = 1..3) of a standardized vector with
-// correlations sigma = (r21, r31, r32), to absolute accuracy epsi. Not re-entrant.
+// correlations sigma = (r21, r31, r32), to absolute accuracy epsi.
 double tvnd(const double* limit, const double* sigma, const double& epsi);
 
 // Lower quadrivariate probability P(X_i < limit[i], i = 1..4) with correlations
-// sigma = (r21, r31, r32, r41, r42, r43), to absolute accuracy epsi. Not re-entrant.
+// sigma = (r21, r31, r32, r41, r42, r43), to absolute accuracy epsi.
 double qvnd(const double* limit, const double* sigma, const double& epsi);
 
 } // namespace traz

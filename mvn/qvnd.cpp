@@ -1,16 +1,20 @@
 // Quadrivariate normal lower probability by adaptive integration over the first coordinate.
 #include "mvn/mvn.hpp"
 #include "mvn/qvnd.hpp"
+#include "mvn/simd.hpp"
 
 #include <cmath>
 
 namespace traz {
 
-wdqbk_block wdqbk;
-
 // P(X1 < L1, ..., X4 < L4): the first coordinate is integrated from -8.5 to L1 over the
 // density times the conditional trivariate probability of the other three.
 double qvnd(const double* limit, const double* sigma, const double& epsi)
+{
+    return qvnd(limit, sigma, epsi, mvn_vector());
+}
+
+double qvnd(const double* limit, const double* sigma, const double& epsi, const mvn_kernels* v)
 {
     constexpr double rrtpi = 2.506628274631; // sqrt(2 pi)
     constexpr double lower = -8.5;
@@ -33,6 +37,7 @@ double qvnd(const double* limit, const double* sigma, const double& epsi)
     wdqbk.c[0] = r21 / u2;
     wdqbk.c[1] = r31 / u3;
     wdqbk.c[2] = r41 / u4;
+    wdqbk.v = v;
     return adone(qvndd, lower, limit[0], epsi) / rrtpi;
 }
 
@@ -42,7 +47,7 @@ double qvndd(const double& t)
     const double sig[3] = {wdqbk.sig[0], wdqbk.sig[1], wdqbk.sig[2]};
     const double y[3] = {wdqbk.y[0] - t * wdqbk.c[0], wdqbk.y[1] - t * wdqbk.c[1],
                          wdqbk.y[2] - t * wdqbk.c[2]};
-    const double p = tvnd(y, sig, epsi);
+    const double p = tvnd(y, sig, epsi, wdqbk.v);
     return std::exp(-(t * t * 0.5)) * p;
 }
 

@@ -6,13 +6,17 @@
 
 namespace traz {
 
-// Block wdqbk: filled by qvnd before integrating, read by qvndd. With u_j = sqrt(1 - r_j1^2):
+struct mvn_kernels;
+
+// Block wdqbk: filled by qvnd before integrating, read by qvndd; one per thread.
+// With u_j = sqrt(1 - r_j1^2):
 struct wdqbk_block {
     double y[3];   // L_j / u_j, j = 2, 3, 4
     double sig[3]; // correlations of (2,3), (2,4), (3,4) given coordinate 1
     double c[3];   // r_j1 / u_j, j = 2, 3, 4
+    const mvn_kernels* v; // the path of the inner trivariate probabilities (null: scalar)
 };
-extern wdqbk_block wdqbk;
+inline thread_local wdqbk_block wdqbk{}; // constant-initialized, as trvbkd
 
 // exp(-t^2/2) times P(X_j < L_j, j = 2..4 | X_1 = t), from wdqbk (tvnd at 1.0e-9).
 double qvndd(const double& t);

@@ -1,12 +1,11 @@
 // Trivariate normal lower probability by adaptive integration over one coordinate.
 #include "mvn/mvn.hpp"
 #include "mvn/tvnd.hpp"
+#include "mvn/simd.hpp"
 
 #include <cmath>
 
 namespace traz {
-
-trvbkd_block trvbkd;
 
 namespace krnrdd_rules {
 
@@ -43,12 +42,94 @@ double one_minus_square(const double& r)
     return 1.0 - r * r;
 }
 
+// Globally adaptive bisection over [a, b], with apply(lo, hi, abserr) the rule on [lo, hi].
+template <class Rule>
+double bisect(Rule apply, const double& a, const double& b, const double& tol)
+{
+    constexpr int nmax = 100;
+    double ai[nmax];
+    double bi[nmax];
+    double fi[nmax];
+    double ei[nmax];
+
+    ai[0] = a;
+    bi[0] = b;
+    fi[0] = apply(ai[0], bi[0], ei[0]);
+    int im = 1;
+    int ip = 0;
+    for (;;) {
+        const int in = im;
+        ++im;
+        bi[in] = bi[ip];
+        ai[in] = (ai[ip] + bi[ip]) * 0.5;
+        bi[ip] = ai[in];
+        const double old = fi[ip];
+        fi[ip] = apply(ai[ip], bi[ip], ei[ip]);
+        fi[in] = apply(ai[in], bi[in], ei[in]);
+        const double d = std::fabs(old - fi[ip] - fi[in]) * 0.5;
+        ei[ip] = ei[ip] + d;
+        ei[in] = ei[in] + d;
+
+        ip = 0;
+        double fin = 0.0;
+        double err = 0.0;
+        for (int i = 0; i < im; ++i) {
+            if (ei[i] > ei[ip]) {
+                ip = i;
+            }
+            fin = fin + fi[i];
+            err = err + ei[i];
+        }
+        if (err <= tol || im == nmax) {
+            return fin;
+        }
+    }
+}
+
+// krnrdd with trvfnd on the vector path: the 23 abscissae in one batch, the sums as krnrdd
+// forms them.
+double krnrdd_trvfnd(const double& a, const double& b, double& abserr, const mvn_kernels& v,
+                     const trvbkd_block& blk)
+{
+    using krnrdd_rules::xgk;
+    using krnrdd_rules::wgk;
+    using krnrdd_rules::wg;
+
+    const double wid = (b - a) * 0.5;
+    const double cen = (b + a) * 0.5;
+    double x[23];
+    double f[23];
+    x[0] = cen;
+    for (int j = 1; j <= 11; ++j) {
+        const double t = wid * xgk[j];
+        x[2 * j - 1] = cen - t;
+        x[2 * j] = cen + t;
+    }
+    trvfnd_n(v, 23, blk, x, f);
+    double resg = f[0] * wg[0];
+    double resk = f[0] * wgk[0];
+    for (int j = 1; j <= 11; ++j) {
+        const double fs = f[2 * j - 1] + f[2 * j];
+        resk = resk + wgk[j] * fs;
+        if (j % 2 == 0) {
+            resg = resg + wg[j / 2] * fs;
+        }
+    }
+    abserr = std::fabs((resk - resg) * wid) * 3.0;
+    return resk * wid;
+}
+
 } // namespace
 
 // P(X1 < L1, X2 < L2, X3 < L3): the coordinate with the largest absolute limit is
 // integrated from -8.5, over the density times the conditional bivariate probability;
 // a positive limit there is handled through its complement.
 double tvnd(const double* limit, const double* sigma, const double& epsi)
+{
+    return tvnd(limit, sigma, epsi, mvn_vector());
+}
+
+double tvnd(const double* limit, const double* sigma, const double& epsi, const mvn_kernels* v)
 {
     constexpr double rrtpi = 2.506628274631; // sqrt(2 pi)
     constexpr double lower = -8.5;
@@ -99,13 +180,22 @@ double tvnd(const double* limit, const double* sigma, const double& epsi)
     if (h > lower) {
         const double ua = std::sqrt(one_minus_square(rha));
         const double ub = std::sqrt(one_minus_square(rhb));
-        trvbkd.la = la / ua;
-        trvbkd.lb = lb / ub;
-        trvbkd.ra = rha / ua;
-        trvbkd.rb = rhb / ub;
-        trvbkd.rho = (rab - rha * rhb) / (ua * ub);
-        bvnd_prepare(trvbkd.rho, trvbkd.rule);
-        t = adoned(trvfnd, lower, h, epsi) / rrtpi;
+        trvbkd_block& blk = trvbkd;
+        blk.la = la / ua;
+        blk.lb = lb / ub;
+        blk.ra = rha / ua;
+        blk.rb = rhb / ub;
+        blk.rho = (rab - rha * rhb) / (ua * ub);
+        if (v == nullptr) {
+            bvnd_prepare(blk.rho, blk.rule);
+            t = adoned(trvfnd, lower, h, epsi) / rrtpi;
+        } else {
+            v->bvnd_prepare(blk.rho, blk.rule);
+            const auto apply = [v, &blk](const double& lo, const double& hi, double& abserr) {
+                return krnrdd_trvfnd(lo, hi, abserr, *v, blk);
+            };
+            t = bisect(apply, lower, h, epsi) / rrtpi;
+        }
     }
 
     if (!complement) {
@@ -113,7 +203,7 @@ double tvnd(const double* limit, const double* sigma, const double& epsi)
     }
     const double nla = -la;
     const double nlb = -lb;
-    return bvnd(nla, nlb, rab) - t;
+    return bvnd(nla, nlb, rab, v) - t;
 }
 
 double trvfnd(const double& t)
@@ -125,44 +215,10 @@ double trvfnd(const double& t)
 
 double adoned(mvn_integrand f, const double& a, const double& b, const double& tol)
 {
-    constexpr int nmax = 100;
-    double ai[nmax];
-    double bi[nmax];
-    double fi[nmax];
-    double ei[nmax];
-
-    ai[0] = a;
-    bi[0] = b;
-    fi[0] = krnrdd(ai[0], bi[0], f, ei[0]);
-    int im = 1;
-    int ip = 0;
-    for (;;) {
-        const int in = im;
-        ++im;
-        bi[in] = bi[ip];
-        ai[in] = (ai[ip] + bi[ip]) * 0.5;
-        bi[ip] = ai[in];
-        const double old = fi[ip];
-        fi[ip] = krnrdd(ai[ip], bi[ip], f, ei[ip]);
-        fi[in] = krnrdd(ai[in], bi[in], f, ei[in]);
-        const double d = std::fabs(old - fi[ip] - fi[in]) * 0.5;
-        ei[ip] = ei[ip] + d;
-        ei[in] = ei[in] + d;
-
-        ip = 0;
-        double fin = 0.0;
-        double err = 0.0;
-        for (int i = 0; i < im; ++i) {
-            if (ei[i] > ei[ip]) {
-                ip = i;
-            }
-            fin = fin + fi[i];
-            err = err + ei[i];
-        }
-        if (err <= tol || im == nmax) {
-            return fin;
-        }
-    }
+    const auto apply = [f](const double& lo, const double& hi, double& abserr) {
+        return krnrdd(lo, hi, f, abserr);
+    };
+    return bisect(apply, a, b, tol);
 }
 
 double krnrdd(const double& a, const double& b, mvn_integrand f, double& abserr)

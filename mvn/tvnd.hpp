@@ -9,7 +9,8 @@ namespace traz {
 // A function of one real, as integrated by adoned, adone and krnrdd.
 using mvn_integrand = double (*)(const double&);
 
-// Block trvbkd: filled by tvnd before each integration, read by trvfnd during it.
+// Block trvbkd: filled by tvnd before each integration, read by trvfnd during it. One block
+// per thread, so threads integrate side by side.
 // H is the integration coordinate, A and B the other two, uA = sqrt(1 - rHA^2).
 struct trvbkd_block {
     double la;  // L_A / uA
@@ -19,9 +20,12 @@ struct trvbkd_block {
     double rho; // correlation of A and B given H
     bvnd_rule rule; // bvnd's rule for rho, prepared once per integration
 };
-extern trvbkd_block trvbkd;
+// Defined here, constant-initialized, so that other translation units read it without a TLS
+// wrapper call (GCC 12's null-pointer sanitizer misjudges that call's result at -O2 and up).
+inline thread_local trvbkd_block trvbkd{};
 
-// exp(-t^2/2) times P(X_A < L_A, X_B < L_B | X_H = t), from trvbkd.
+// exp(-t^2/2) times P(X_A < L_A, X_B < L_B | X_H = t), from trvbkd (scalar path; the vector
+// path evaluates the 23 abscissae of a rule application together).
 double trvfnd(const double& t);
 
 // Globally adaptive bisection with the 23-point Kronrod rule on at most 100
