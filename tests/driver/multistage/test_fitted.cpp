@@ -51,8 +51,7 @@ struct Output {
 };
 
 Output run(const std::string& deck, bool fitted) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
     traz::RunOptions opt;
     opt.fitted = fitted;
     opt.cpu_clock = &traz::testrun::zero_clock;
@@ -100,15 +99,12 @@ INSTANTIATE_TEST_SUITE_P(Decks, FittedAccuracy,
 // the ridge deck loses 3e-3 over the cube, the two-stage example nothing. (Over the fitted
 // domain the ridge deck holds its mass: FittedAccuracy.)
 TEST(MassWarning, AppearsExactlyWhenTheCubeLosesMass) {
-    const Output ridge = run(kRidge, false);
-    EXPECT_NE(ridge.err.find("traz: warning: the cut-score density integrates to 0.9967"), std::string::npos)
-        << ridge.err;
-    EXPECT_NE(ridge.err.find("Rerun with --fitted."), std::string::npos);
+    const std::string ridge = run(kRidge, false).err;
+    EXPECT_EQ(ridge.rfind("traz: warning: the cut-score density integrates to 0.9967", 0), 0u) << ridge;
+    EXPECT_NE(ridge.find("Rerun with --fitted."), std::string::npos);
 
     const traz::RunRecord example = computed(read_file(kExamples + "two-stage.deck"), false);
-    ASSERT_TRUE(example.mass.done);
-    EXPECT_LE(std::fabs(example.mass.mass - 1.0), example.mass.threshold);
-    EXPECT_FALSE(example.mass.warned);
+    EXPECT_TRUE(example.mass.done && std::fabs(example.mass.mass - 1.0) <= example.mass.threshold);
     EXPECT_TRUE(example.warnings.empty());
 }
 
