@@ -17,15 +17,22 @@ struct Domain {
     // How the domain was found, for the record.
     long evaluations = 0;  // density evaluations spent on the fit
     int newton_steps = 0;
-    std::string method;    // how the shape was found, or "cube"
+    std::string method;    // how the shape was found: "curvature", "order statistics" or "cube"
     std::string note;      // why the fit fell back to the cube, when it did
+    double start[3] = {};  // the cuts where the expected counts pass each stage
+    double peak = 0.0;     // log density at m
 };
 
 // The classic domain of a problem with ndim stages.
 Domain cube_domain(int ndim);
 
-// A domain fitted to the bare cut-score density of the calling thread's selection state.
-// Falls back to the classic domain (fitted false, note saying why) when the fit fails.
+// A domain fitted to the bare cut-score density of the calling thread's selection state
+// (filled, with its order-statistic constants): m is the density's mode, L L' the inverse
+// of the negative Hessian of the log density there, and the box reaches out to where the
+// density has fallen by a factor 1e13 in every direction of the cube's grid {-1, 0, 1}^K
+// (and at least 3 in every direction). Falls back to the classic domain (fitted false, note
+// saying why) when the fit fails. Uses sel.iz for its own evaluations and restores it. Costs
+// a few hundred density evaluations; deterministic, and touches only the thread's state.
 Domain fit_domain();
 
 // The integrands over the box of a domain: det L times ftest (ffte for one stage) at
