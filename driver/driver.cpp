@@ -433,6 +433,15 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         }
     }
     collect_results(rec);
+    // The pass plan is built for two groups: with one, selectors 9 and 10 name no quantity,
+    // yet the report shows their integrals on criterion-score lines.
+    int unnamed = 0;
+    for (const PassRecord& r : rec.passes) unnamed += r.use == PassUse::other ? 1 : 0;
+    if (unnamed > 0)
+        rec.warnings.push_back("with one group, passes 5 and 6 integrate the bare cut-score density: their "
+                               "\"Expected Criterion Score Selected\" lines show its integral, not a criterion "
+                               "score (the first such line is the criterion score; 4 passes give every result "
+                               "one group has)");
     rec.cpu_end = clock();
 }
 
