@@ -8,12 +8,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -254,23 +256,30 @@ int run_sweep(const SweepOptions& o) {
     // Workers take the next point until none is left; each point's results depend on its
     // deck alone, never on the thread or the order.
     std::atomic<std::size_t> next{0};
-    std::atomic<int> done{0};
+    std::mutex lock;
+    std::condition_variable progressed;
+    int done = 0;
     const int nworkers = worker_count(o.jobs, points.size());
     std::vector<std::thread> workers;
     for (int w = 0; w < nworkers; ++w)
         workers.emplace_back([&] {
             for (std::size_t i; (i = next.fetch_add(1)) < points.size();) {
                 run_point(points[i], *base, ranges, mix_to, o);
-                done.fetch_add(1);
+                const std::lock_guard<std::mutex> hold(lock);
+                ++done;
+                progressed.notify_one();
             }
         });
     ProgressBar bar(o.progress && isatty(STDERR_FILENO), static_cast<int>(points.size()));
-    while (done.load() < static_cast<int>(points.size())) {
-        bar.show(done.load());
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        while (done < static_cast<int>(points.size())) {
+            bar.show(done);
+            progressed.wait_for(hold, std::chrono::milliseconds(250));
+        }
+        bar.show(done);
     }
     for (std::thread& t : workers) t.join();
-    bar.show(done.load());
     bar.finish();
 
     // Rows in point order.
