@@ -5,7 +5,7 @@
 #   make fuzz   the deck fuzzer (clang's libFuzzer) for FUZZ_SECONDS seconds
 #   make bench  builds and runs the benchmarks
 
-PACKAGES      := g++ make cmake ninja-build googletest libgtest-dev libgsl-dev libblas-dev liblapack-dev
+PACKAGES      := g++ make cmake ninja-build googletest libgtest-dev libgsl-dev libblas-dev liblapack-dev libcli11-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 DECK          ?= examples/single-stage.deck
 FUZZ_SECONDS  ?= 60
