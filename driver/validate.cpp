@@ -24,7 +24,7 @@ constexpr double kDependentStage = 1e-10;
 constexpr double kMultipleCorrelationSlack = 1e-10;
 constexpr double kMaxStageMean = 3.0;     // |group 1's standardized mean| on a stage composite
 constexpr double kMaxCriterionMean = 10.0;
-constexpr double kMinProportion = 1e-3;   // of group 1, with two groups
+constexpr double kMinProportion = 0.01;   // of group 1, with two groups
 // Largest probability that some stage's cut score lies outside the integration range.
 constexpr double kMaxOutsideRange = 1e-3;
 

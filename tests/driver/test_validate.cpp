@@ -62,7 +62,7 @@ TEST(Validation, RefusedDecksNameStatementItemAndLine) {
         {one_stage("1 1 50 10", "2 1.5 7"), kGroups + "item 2 on line 5", "not 1.5"},
         // A decimal comma reads as two values: 2 groups, proportion 0, 5 passes.
         {one_stage("1 1 50 10", "2 0,5 7"), kGroups + "item 2 on line 5", "not 0"},
-        {one_stage("1 1 50 10", "2 1e-6 7"), kGroups + "item 2 on line 5", "below 0.001 (here 1e-06)"},
+        {one_stage("1 1 50 10", "2 0.005 7"), kGroups + "item 2 on line 5", "below 0.01 (here 0.005)"},
         {one_stage("1 1 50 10", "2 0.3 0"), kGroups + "item 3 on line 5", "0 passes compute nothing"},
         {one_stage("1 1 50 10", "2 0.3 -2"), kGroups + "item 3 on line 5", "-2 passes"},
         {one_stage("1 1 50 10", "2 0.3 7", "0.5", "-11"),
@@ -125,7 +125,7 @@ TEST(Validation, AcceptedUpToEachLimit) {
         traz::testrun::read_file(std::string(TRAZ_SOURCE_DIR) + "/examples/three-stage.deck"),
         one_stage("1 1 2 1"),
         one_stage("1 1 50 49", "1 1 1"),
-        one_stage("1 1 50 10", "2 0.001 1"),
+        one_stage("1 1 50 10", "2 0.01 1"),
         one_stage("1 1 50 10", "2 0.999 7", "-3", "10"),
         two_stage("2 2 50 20 5", "1 0", "0 1", "0.3", "2 0.5 7", "1e-3 195"),
         two_stage("2 2 50 20 5", "1 0", "0 1", "0.3", "2 0.5 7", "0 81249674"),
