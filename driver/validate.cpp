@@ -141,6 +141,9 @@ bool check_settings(const Deck& d, std::string& message) {
         return item_fault(message, 7, statement_name(7), 1, d.lines.criterion,
                           "criterion effect size " + num(d.efc[0]) + " is outside [-" + num(kMaxCriterionMean) +
                               ", " + num(kMaxCriterionMean) + "]");
+    if (d.nstage >= 2 && !(d.relerr < 1.0))
+        return item_fault(message, 8, statement_name(8), 1, d.lines.budget[0],
+                          "a relative error of " + num(d.relerr) + " asks for no accuracy at all: it must be below 1");
     if (d.nstage >= 2 && (d.maxcls < smallest_budget(d.nstage) || d.maxcls > largest_budget(d.nstage))) {
         const std::string stages = d.nstage == 2 ? " for two stages)" : " for three stages)";
         return item_fault(message, 8, statement_name(8), 2, d.lines.budget[1],

@@ -100,6 +100,8 @@ TEST(Validation, RefusedDecksNameStatementItemAndLine) {
         {two_stage("2 2 50 20 5", "1 0", "0 1", "0.3", "2 0.5 7", "1e-3 100000000"),
          "deck statement 8 (relative error and evaluation budget), item 2 on line 9",
          "maxcls 100000000 exceeds the largest budget the work array holds (81249674 for two stages)"},
+        {two_stage("2 2 50 20 5", "1 0", "0 1", "0.3", "2 0.5 7", "1 1000"),
+         "deck statement 8 (relative error and evaluation budget), item 1 on line 9", "a relative error of 1 asks for no accuracy"},
         {two_stage("2 2 50 20 5", "1 0", "0 1", "0.3", "2 0.5 7", "1e-3 194"), "item 2 on line 9",
          "maxcls 194 is below the smallest budget the cubature accepts (195 for two stages)"},
         {"3 3 50 30 20 5\n1 0 0\n0 1 0\n0 0 1\n0.5 0.3 0.2\n0.3 0.2\n0.25\n0.5 0.2 0.1\n2 0.5 7\n0.3\n1e-4 126999619\n",
@@ -125,9 +127,10 @@ TEST(Validation, AcceptedUpToEachLimit) {
         traz::testrun::read_file(std::string(TRAZ_SOURCE_DIR) + "/examples/three-stage.deck"),
         one_stage("1 1 2 1"),
         one_stage("1 1 50 49", "1 1 1"),
-        one_stage("1 1 50 10", "2 0.01 1"),
+        one_stage("1 1 50 10", "2 0.01 1"),  // relative error and budget are not used
+        "1 1 50 10\n1\n0.5\n0.5\n2 0.3 7\n0.5\n1e10 -1\n",
         one_stage("1 1 50 10", "2 0.999 7", "-3", "10"),
-        two_stage("2 2 50 20 5", "1 0", "0 1", "0.3", "2 0.5 7", "1e-3 195"),
+        two_stage("2 2 50 20 5", "1 0", "0 1", "0.3", "2 0.5 7", "0.99 195"),
         two_stage("2 2 50 20 5", "1 0", "0 1", "0.3", "2 0.5 7", "0 81249674"),
         two_stage("2 2 50 20 5", "1 0", "1 0.01", "0.3"),  // stage correlation 0.99997
         two_stage("2 2 50 20 5", "1e-50 0", "0 1e50", "0.5"),
