@@ -21,6 +21,8 @@ constexpr double kZeroVariance = 1e-10;
 // A stage composite whose variance given the earlier stages' composites is at most this
 // (in units of its own variance) depends linearly on them.
 constexpr double kDependentStage = 1e-10;
+// Rounding allowed in the squared multiple correlation above 1 (a criterion that is a
+// weighted sum of the predictors has exactly 1).
 constexpr double kMultipleCorrelationSlack = 1e-10;
 constexpr double kMaxStageMean = 3.0;     // |group 1's standardized mean| on a stage composite
 constexpr double kMaxCriterionMean = 10.0;
