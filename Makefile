@@ -2,7 +2,8 @@
 #   make run    installs missing packages, builds, runs the default example deck
 #   make test   installs missing packages, builds, runs all tests
 #   make asan   the tests under AddressSanitizer and UndefinedBehaviorSanitizer
-#   make fuzz   the deck fuzzer (clang's libFuzzer) for FUZZ_SECONDS seconds
+#   make fuzz   the fuzz targets (clang's libFuzzer), FUZZ_SECONDS seconds each (FUZZ_TARGETS
+#               chooses: fuzz_deck, the reader up to the first integration; fuzz_run, whole runs)
 #   make bench  builds and runs the benchmarks
 
 PACKAGES      := g++ make cmake ninja-build googletest libgtest-dev libgsl-dev libblas-dev liblapack-dev \
@@ -11,13 +12,14 @@ PACKAGES      := g++ make cmake ninja-build googletest libgtest-dev libgsl-dev l
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 DECK          ?= examples/single-stage.deck
 FUZZ_SECONDS  ?= 60
+FUZZ_TARGETS  ?= fuzz_deck fuzz_run
 JOBS          ?= 2
 # Warnings are errors in CI.
 WERROR        ?= $(if $(CI),ON,OFF)
 
 CMAKE_COMMON := -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRAZ_WERROR=$(WERROR)
 
-.PHONY: all deps fuzz-deps build run test asan fuzz bench clean
+.PHONY: all deps fuzz-deps build run test asan fuzz fuzz-build fuzz-merge bench clean
 
 all: build
 
@@ -51,12 +53,26 @@ asan: deps
 	cmake --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
-fuzz: fuzz-deps
+# Each target runs FUZZ_SECONDS from its corpus in fuzz/corpus/<target> (read only); new inputs
+# go to build-fuzz/corpus-<target>. `make fuzz-merge` minimises both back into fuzz/corpus.
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  rm -rf build-fuzz/corpus-$$t && mkdir -p build-fuzz/corpus-$$t && \
+	  echo "== $$t for $(FUZZ_SECONDS) s" && \
+	  ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/$$t- build-fuzz/corpus-$$t fuzz/corpus/$$t || exit 1; \
+	done
+
+fuzz-build: fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_COMMON) -DTRAZ_FUZZ=ON -DTRAZ_TESTS=OFF -DTRAZ_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_deck
-	rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus && cp examples/*.deck fuzz/seeds/* build-fuzz/corpus/
-	./build-fuzz/fuzz/fuzz_deck -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
-	  -artifact_prefix=build-fuzz/ build-fuzz/corpus
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+
+fuzz-merge: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  rm -rf build-fuzz/merged-$$t && mkdir -p build-fuzz/merged-$$t build-fuzz/corpus-$$t && \
+	  ./build-fuzz/fuzz/$$t -merge=1 -max_len=4096 build-fuzz/merged-$$t fuzz/corpus/$$t build-fuzz/corpus-$$t || exit 1; \
+	  rm -rf fuzz/corpus/$$t && mv build-fuzz/merged-$$t fuzz/corpus/$$t; \
+	done
 
 bench: build
 	for b in build/bench/*/bench_*; do echo "== $$b"; $$b; done

@@ -1,6 +1,8 @@
 #include "driver/deck.hpp"
 
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -33,7 +35,8 @@ bool parse_int(std::string_view tok, std::int32_t& v, bool& out_of_range) {
 
 // Real item: optional sign, digits with an optional point (at least one digit), and an
 // optional exponent introduced by E, e, D or d.
-bool parse_double(std::string_view tok, double& v) {
+bool parse_double(std::string_view tok, double& v, bool& out_of_range) {
+    out_of_range = false;
     char buf[128];
     if (tok.empty() || tok.size() >= sizeof buf) return false;
     std::size_t i = 0, n = 0;
@@ -57,7 +60,14 @@ bool parse_double(std::string_view tok, double& v) {
     const char* first = buf[0] == '+' ? buf + 1 : buf;
     auto [end, ec] = std::from_chars(first, buf + n, v);
     if (end != buf + n) return false;
-    // An exponent beyond the double range is not a usable value.
+    if (ec == std::errc::result_out_of_range) {
+        // Beyond the double range the value is refused; below it, it reads as the nearest
+        // double, a zero of its sign, as subnormal values read as themselves.
+        buf[n] = '\0';
+        if (std::isinf(std::strtod(buf, nullptr))) return out_of_range = true, false;
+        v = buf[0] == '-' ? -0.0 : 0.0;
+        return true;
+    }
     return ec == std::errc{};
 }
 
@@ -70,11 +80,27 @@ std::string quoted(std::string_view tok) {
 
 } // namespace
 
-DeckReader::DeckReader(std::string_view text) : text_(text) {}
+std::string statement_name(int no, int index) {
+    switch (no) {
+    case 1: return "predictors, stages, applicants and retained counts";
+    case 2: return "predictor weights of stage " + std::to_string(index);
+    case 3: return "predictor validities";
+    case 4: return "predictor correlations, row " + std::to_string(index);
+    case 5: return "predictor effect sizes of group 1";
+    case 6: return "groups, proportion of group 1 and passes";
+    case 7: return "criterion effect size of group 1";
+    default: return "relative error and evaluation budget";
+    }
+}
+
+DeckReader::DeckReader(std::string_view text) : text_(text) {
+    if (text_.starts_with("\xEF\xBB\xBF")) next_start_ = 3;
+}
 
 void DeckReader::begin(int no, std::string what) {
     stmt_ = no;
     item_ = 0;
+    first_line_ = 0;
     what_ = std::move(what);
     in_line_ = false;
     comma_seen_ = true;  // a comma before the first value leaves that value empty
@@ -82,10 +108,12 @@ void DeckReader::begin(int no, std::string what) {
 
 bool DeckReader::next_line() {
     if (next_start_ >= text_.size()) return false;
-    std::size_t nl = text_.find('\n', next_start_);
+    const std::size_t nl = text_.find_first_of("\r\n", next_start_);
     line_end_ = nl == std::string_view::npos ? text_.size() : nl;
     pos_ = next_start_;
     next_start_ = line_end_ + 1;
+    if (nl != std::string_view::npos && text_[nl] == '\r' && nl + 1 < text_.size() && text_[nl + 1] == '\n')
+        ++next_start_;
     ++line_no_;
     in_line_ = true;
     return true;
@@ -102,6 +130,7 @@ bool DeckReader::next_token(std::string_view& tok) {
                 if (comma_seen_) {
                     tok = text_.substr(pos_, 1);
                     ++pos_;
+                    if (first_line_ == 0) first_line_ = line_no_;
                     return true;
                 }
                 comma_seen_ = true;
@@ -115,6 +144,7 @@ bool DeckReader::next_token(std::string_view& tok) {
     while (pos_ < line_end_ && !is_blank(text_[pos_]) && text_[pos_] != ',') ++pos_;
     tok = text_.substr(start, pos_ - start);
     comma_seen_ = false;
+    if (first_line_ == 0) first_line_ = line_no_;
     return true;
 }
 
@@ -143,20 +173,29 @@ bool DeckReader::read_double(double& v) {
     if (!next_token(tok))
         return fail("the deck ends before this item (after line " + std::to_string(line_no_) + ")");
     if (tok == ",") return fail("empty value between commas on line " + std::to_string(line_no_));
-    if (parse_double(tok, v)) return true;
+    bool out_of_range = false;
+    if (parse_double(tok, v, out_of_range)) return true;
+    if (out_of_range)
+        return fail("number out of range, found " + quoted(tok) + " on line " + std::to_string(line_no_));
     return fail("expected a number, found " + quoted(tok) + " on line " + std::to_string(line_no_));
 }
 
 void DeckReader::end() {
     if (!in_line_) next_line();
     in_line_ = false;
+    if (first_line_ == 0) first_line_ = line_no_;
 }
 
 namespace {
 
-bool read_doubles(DeckReader& in, double* v, int n, int stride = 1) {
-    for (int i = 0; i < n; ++i)
+// Reads n values into v[0], v[stride], ...; the line of each of the first nlines values
+// goes to lines[0], lines[lines_stride], ...
+bool read_doubles(DeckReader& in, double* v, int n, int stride = 1, std::int32_t* lines = nullptr,
+                  int nlines = 0, int lines_stride = 1) {
+    for (int i = 0; i < n; ++i) {
         if (!in.read_double(v[i * stride])) return false;
+        if (i < nlines) lines[i * lines_stride] = in.line();
+    }
     return true;
 }
 
@@ -164,6 +203,7 @@ bool read_doubles(DeckReader& in, double* v, int n, int stride = 1) {
 
 bool read_deck(std::string_view text, Deck& d, std::string& error) {
     DeckReader in(text);
+    DeckLines& at = d.lines;
     auto fail = [&](const std::string& why) {
         error = in.error().empty() ? why : in.error();
         return false;
@@ -174,35 +214,46 @@ bool read_deck(std::string_view text, Deck& d, std::string& error) {
     };
 
     // 1: counts.
-    in.begin(1, "predictors, stages, applicants and retained counts");
+    in.begin(1, statement_name(1));
     if (!in.read_int(d.npred)) return fail("");
+    at.counts[0] = in.line();
     if (d.npred < 0 || d.npred > kReadPred)
         return refuse("predictor count " + std::to_string(d.npred) + " is outside 0.." +
                       std::to_string(kReadPred));
     if (!in.read_int(d.nstage)) return fail("");
+    at.counts[1] = in.line();
     if (d.nstage < 1 || d.nstage > kReadStage)
         return refuse("stage count " + std::to_string(d.nstage) + " is outside 1.." +
                       std::to_string(kReadStage));
     if (!in.read_int(d.napp)) return fail("");
-    for (int k = 0; k < d.nstage; ++k)
+    at.counts[2] = in.line();
+    for (int k = 0; k < d.nstage; ++k) {
         if (!in.read_int(d.ns[k])) return fail("");
+        if (k < kMaxStage) at.counts[3 + k] = in.line();
+    }
     in.end();
 
     // 2: one line of weights per stage.
+    const int pred_lines = d.npred < kMaxPred ? d.npred : kMaxPred;
     for (int j = 1; j <= d.nstage; ++j) {
-        in.begin(2, "predictor weights of stage " + std::to_string(j));
+        in.begin(2, statement_name(2, j));
         if (!read_doubles(in, &d.Weip(j, 1), d.npred, kReadStage)) return fail("");
         in.end();
+        if (j <= kMaxStage) at.weights[j - 1] = in.first_line(), at.weights_last[j - 1] = in.line();
     }
     d.srtot = static_cast<double>(d.ns[d.nstage - 1]) / static_cast<double>(d.napp);
 
     // 3 and 4: validities and the upper triangle of the predictor correlations.
-    in.begin(3, "predictor validities");
-    if (!read_doubles(in, d.coryt, d.npred)) return fail("");
+    in.begin(3, statement_name(3));
+    if (!read_doubles(in, d.coryt, d.npred, 1, at.validities, pred_lines)) return fail("");
     in.end();
+    at.validities_first = in.first_line();
     for (int i = 1; i <= d.npred - 1; ++i) {
-        in.begin(4, "predictor correlations, row " + std::to_string(i));
-        if (!read_doubles(in, &d.Cormt(i, i + 1), d.npred - i, kReadPred)) return fail("");
+        in.begin(4, statement_name(4, i));
+        const int nlines = i < kMaxPred ? pred_lines - i : 0;
+        if (!read_doubles(in, &d.Cormt(i, i + 1), d.npred - i, kReadPred,
+                          i < kMaxPred ? &at.correlations[(i - 1) + kMaxPred * i] : nullptr, nlines, kMaxPred))
+            return fail("");
         in.end();
     }
     for (int i = 1; i <= d.npred; ++i) {
@@ -211,33 +262,40 @@ bool read_deck(std::string_view text, Deck& d, std::string& error) {
     }
 
     // 5: effect sizes of group 1; every other group's are zero.
-    in.begin(5, "predictor effect sizes of group 1");
+    in.begin(5, statement_name(5));
     if (!read_doubles(in, &d.Eft(1, 1), d.npred, 6)) return fail("");
     in.end();
+    at.effects = in.first_line();
 
     // 6: groups, proportion of group 1, passes.
-    in.begin(6, "groups, proportion of group 1 and passes");
+    in.begin(6, statement_name(6));
     if (!in.read_int(d.ngroup)) return fail("");
+    at.groups[0] = in.line();
     if (d.ngroup < 1 || d.ngroup > kMaxGroup)
         return refuse("group count " + std::to_string(d.ngroup) + " is outside 1.." +
                       std::to_string(kMaxGroup));
     if (!in.read_double(d.pg[0])) return fail("");
+    at.groups[1] = in.line();
     if (!in.read_int(d.npass)) return fail("");
+    at.groups[2] = in.line();
     if (d.npass > kMaxPass)
         return refuse("pass count " + std::to_string(d.npass) + " is above " + std::to_string(kMaxPass));
     in.end();
     d.pg[1] = 1.0 - d.pg[0];
 
     // 7: criterion effect size of group 1.
-    in.begin(7, "criterion effect size of group 1");
+    in.begin(7, statement_name(7));
     if (!in.read_double(d.efc[0])) return fail("");
+    at.criterion = in.line();
     in.end();
     d.efc[1] = 0.0;
 
     // 8: cubature accuracy and budget.
-    in.begin(8, "relative error and evaluation budget");
+    in.begin(8, statement_name(8));
     if (!in.read_double(d.relerr)) return fail("");
+    at.budget[0] = in.line();
     if (!in.read_int(d.maxcls)) return fail("");
+    at.budget[1] = in.line();
     in.end();
     return true;
 }

@@ -16,6 +16,28 @@ constexpr int kReadStage = 10;  // stages a deck may have at all
 constexpr int kMaxGroup = 5;
 constexpr int kMaxPass = 1000;
 
+// Input lines of the items that the validation of a computable deck may name (1-based line
+// numbers, 0 when not read). Only decks within the computed limits are judged, so these
+// cover kMaxPred predictors and kMaxStage stages.
+struct DeckLines {
+    std::int32_t counts[3 + kMaxStage] = {};           // statement 1, item by item
+    std::int32_t weights[kMaxStage] = {};              // statement 2 of each stage, its first line
+    std::int32_t weights_last[kMaxStage] = {};         // ... and its last line
+    std::int32_t validities[kMaxPred] = {};            // statement 3, item by item
+    std::int32_t validities_first = 0;                 // statement 3, its first line
+    std::int32_t correlations[kMaxPred * kMaxPred] = {};  // statement 4, item (i, j), i < j, as Cormt
+    std::int32_t effects = 0;                          // statement 5, its first line
+    std::int32_t groups[3] = {};                       // statement 6, item by item
+    std::int32_t criterion = 0;                        // statement 7
+    std::int32_t budget[2] = {};                       // statement 8, item by item
+
+    std::int32_t Correlation(int i, int j) const { return correlations[(i - 1) + kMaxPred * (j - 1)]; }
+};
+
+// Name of a deck statement in diagnostics; `index` is the stage of statement 2 and the
+// row of statement 4.
+std::string statement_name(int no, int index = 0);
+
 // The problem as the deck gives it, plus what follows directly from it.
 // Arrays hold the problem's 1-based items from element 0 on.
 struct Deck {
@@ -32,6 +54,7 @@ struct Deck {
     double relerr = 0.0;
     std::int32_t maxcls = 0;
     double srtot = 0.0;  // ns(nstage)/napp, also the target selection ratio
+    DeckLines lines;
 
     double& Weip(int j, int i) { return weip[(j - 1) + kReadStage * (i - 1)]; }
     double Weip(int j, int i) const { return weip[(j - 1) + kReadStage * (i - 1)]; }
@@ -42,7 +65,9 @@ struct Deck {
 };
 
 // Free-format reader over the deck text. Each statement starts on a new line and may
-// continue over further lines; what is left of its last line is ignored.
+// continue over further lines; what is left of its last line is ignored. Lines end at a
+// line feed, a carriage return and line feed, or a carriage return alone; a UTF-8
+// byte-order mark at the start of the text is skipped.
 class DeckReader {
 public:
     explicit DeckReader(std::string_view text);
@@ -56,6 +81,10 @@ public:
     void end();
 
     const std::string& error() const { return error_; }
+    // Line of the latest item read; after end(), of the statement's last line.
+    int line() const { return line_no_; }
+    // First line of the current statement (0 before its first item or its end).
+    int first_line() const { return first_line_; }
     // Sets a diagnostic that names the current statement and item.
     bool fail(const std::string& why);
 
@@ -68,6 +97,7 @@ private:
     std::size_t pos_ = 0;         // start of the unread part of the current line
     std::size_t line_end_ = 0;    // end of the current line
     int line_no_ = 0;             // 1-based number of the current line; 0 before the first
+    int first_line_ = 0;          // first line of the current statement
     bool in_line_ = false;        // the statement has a current line
     bool comma_seen_ = false;     // a comma since the last value
     int stmt_ = 0, item_ = 0;

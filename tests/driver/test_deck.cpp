@@ -2,6 +2,7 @@
 // while reading, and the refusal of malformed, short or oversized decks.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "driver/deck.hpp"
@@ -92,6 +93,47 @@ TEST(DeckReading, RealNumberForms) {
         std::string deck = kBase;
         deck.replace(deck.find("1.0e-4"), 6, c.text);
         EXPECT_EQ(read_ok(deck).relerr, c.value) << c.text;
+    }
+}
+
+TEST(DeckReading, LineEndsAndByteOrderMark) {
+    // Line feeds, carriage return and line feed, carriage returns alone, and a mix of them;
+    // a UTF-8 byte-order mark before the first statement.
+    std::string cr = kBase, crlf, mixed;
+    for (char& c : cr) c = c == '\n' ? '\r' : c;
+    for (const char c : std::string(kBase)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    mixed = "2 1 20 5\r\n0.6 0.4\r0.5 0.3\n0.2\r\r\n";  // an empty line, then statement 5 is short
+    for (const std::string& deck : {cr, crlf, "\xEF\xBB\xBF" + std::string(kBase)}) expect_base_values(read_ok(deck));
+    EXPECT_EQ(read_error(mixed), "deck statement 5 (predictor effect sizes of group 1), item 1: "
+                                 "the deck ends before this item (after line 5)");
+    // The lines of the items that validation names count each kind of line end once.
+    const Deck d = read_ok("2 1\r20\r\n5\n0.6\r0.4\n0.5\r\n0.3\n0.2\n0.4 0.1\n2 0.3 7\n0.5\n1.0e-4 100000\n");
+    EXPECT_EQ(d.lines.counts[2], 2);
+    EXPECT_EQ(d.lines.counts[3], 3);
+    EXPECT_EQ(d.lines.weights[0], 4);
+    EXPECT_EQ(d.lines.weights_last[0], 5);
+    EXPECT_EQ(d.lines.validities[1], 7);
+    EXPECT_EQ(d.lines.Correlation(1, 2), 8);
+    EXPECT_EQ(d.lines.groups[2], 10);
+    EXPECT_EQ(d.lines.budget[1], 12);
+}
+
+TEST(DeckReading, NumbersBeyondTheDoubleRange) {
+    // Above the range a value is refused; below it, it reads as a zero of its sign, and
+    // subnormal values read as themselves.
+    struct Case { const char* text; double value; };
+    for (const Case c : {Case{"1e-400", 0.0}, Case{"-1D-400", -0.0}, Case{"1e-310", 1e-310}, Case{"4.9e-324", 4.9e-324}}) {
+        std::string deck = kBase;
+        deck.replace(deck.find("1.0e-4"), 6, c.text);
+        const double v = read_ok(deck).relerr;
+        EXPECT_EQ(v, c.value) << c.text;
+        EXPECT_EQ(std::signbit(v), std::signbit(c.value)) << c.text;
+    }
+    for (const char* big : {"1e400", "-1.0D309"}) {
+        std::string deck = kBase;
+        deck.replace(deck.find("1.0e-4"), 6, big);
+        EXPECT_EQ(read_error(deck), "deck statement 8 (relative error and evaluation budget), item 1: "
+                                    "number out of range, found \"" + std::string(big) + "\" on line 8");
     }
 }
 
