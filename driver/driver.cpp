@@ -12,6 +12,7 @@
 #include <string>
 
 #include "driver/messages.hpp"
+#include "driver/validate.hpp"
 #include "model/state.hpp"
 #include "model/model.hpp"
 
@@ -361,6 +362,14 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     const Deck& d = *rec.deck;
     StageValues& s = *rec.stages;
     derive_stages(d, s);
+
+    // What the program cannot compute is refused before any report line; decks beyond the
+    // classic limits are left to those limits, which refuse them after the echo.
+    if (!validate_deck(d, s, rec.diagnostic, opt.fitted)) {
+        rec.outcome = Outcome::refused;
+        rec.cpu_end = clock();
+        return;
+    }
 
     int failures = 0;
     if (d.npred > kMaxPred) ++failures, rec.ifin[0] = 1;

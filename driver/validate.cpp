@@ -303,14 +303,14 @@ int largest_budget(int nstage) {
     return 2 * num * regions + num - 1;
 }
 
-bool validate_deck(const Deck& d, const StageValues& s, std::string& message) {
+bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted) {
     message.clear();
     if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > kMaxApplicants) return true;
     double l[kMaxPred * kMaxPred];
     return check_counts(d, message) && check_correlation_items(d, message) &&
            check_settings(d, message) && check_predictor_matrix(d, l, message) &&
            check_composites(d, l, message) && check_stage_dependence(d, s, message) &&
-           check_stage_means(d, s, message);
+           (fitted || check_stage_means(d, s, message));
 }
 
 } // namespace traz

@@ -19,8 +19,11 @@ namespace traz {
 // 100 applicants) are not judged here and return true: they keep the echo of the problem
 // followed by the refusal lines of the report, whatever else is wrong with them.
 //
-// `s` holds the stage values that derive_stages computed from `d`.
-bool validate_deck(const Deck& d, const StageValues& s, std::string& message);
+// `s` holds the stage values that derive_stages computed from `d`. With `fitted` the passes
+// integrate over a domain fitted to the density rather than the fixed range, so the rules
+// that guard that range (group 1's stage means within 3, cut scores inside the range) are
+// left out: the mass check of the run speaks for the domain instead.
+bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted = false);
 
 // Largest cubature budget (maxcls) the work array holds, and the smallest the cubature
 // accepts, for a problem of 2 or 3 stages.

@@ -117,6 +117,11 @@ TEST(Validation, RefusedDecksNameStatementItemAndLine) {
         EXPECT_NE(v.message.find(c.where + ": "), std::string::npos) << v.message;
         EXPECT_NE(v.message.find(c.what), std::string::npos) << v.message;
         EXPECT_EQ(v.message.find('\n'), std::string::npos) << v.message;
+        // The run: one line on standard error, nothing on standard output, status 1.
+        const auto r = traz::testrun::run_deck(c.deck);
+        EXPECT_EQ(r.status, traz::kRunBadDeck) << c.deck;
+        EXPECT_EQ(r.out, "") << c.deck;
+        EXPECT_EQ(r.err, "traz: " + v.message + "\n");
     }
 }
 
