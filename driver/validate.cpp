@@ -269,7 +269,7 @@ bool check_stage_means(const Deck& d, const StageValues& s, std::string& message
             return statement_fault(message, 5, statement_name(5), d.lines.effects, d.lines.effects,
                                    "group 1's standardized mean on stage " + std::to_string(j) + "'s composite is " +
                                        num(s.ef1[j - 1], 4) + ", outside [-" + num(kMaxStageMean) + ", " +
-                                       num(kMaxStageMean) + "]");
+                                       num(kMaxStageMean) + "] (--fitted computes it)");
     // The cut score of stage k is the (ns(k)+1)-th highest of the ns(k-1) composite scores
     // of those still in the pool. It lies above the range only if at least ns(k)+1 of all
     // applicants score above it, and below only if at least ns(k-1)-ns(k) score below it.
@@ -286,7 +286,7 @@ bool check_stage_means(const Deck& d, const StageValues& s, std::string& message
                               "stage " + std::to_string(k) + "'s cut score (keeping " + std::to_string(n) + " of " +
                                   std::to_string(prev) + ", group 1's mean " + num(m, 4) +
                                   ") lies outside the integrated range [-" + num(range) + ", " + num(range) +
-                                  "] with probability up to " + num(outside, 2));
+                                  "] with probability up to " + num(outside, 2) + " (--fitted computes it)");
     }
     return true;
 }
