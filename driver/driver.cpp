@@ -3,6 +3,7 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_integration.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -442,6 +443,14 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         }
     }
     collect_results(rec);
+    // A variance of the average below 0 (passes that spent their budget, or a budget too
+    // small for the accuracy) has no square root: the report shows asterisks.
+    if (std::any_of(rec.passes.begin(), rec.passes.end(), [](const PassRecord& r) { return r.use == PassUse::sd; })) {
+        if (!(rec.results.sd.value >= 0.0))
+            rec.warnings.push_back("the variance of the average criterion score came out negative, so its SD "
+                                   "is not a number: the passes are not accurate enough (see the Ifail lines; "
+                                   "raise maxcls)");
+    }
     // The pass plan is built for two groups: with one, selectors 9 and 10 name no quantity,
     // yet the report shows their integrals on criterion-score lines.
     int unnamed = 0;
