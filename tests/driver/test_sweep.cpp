@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -103,6 +104,29 @@ TEST(Sweep, RowsEqualTheRunsOfTheirDecksWhateverTheJobsAndShards) {
             << "point " << point;
     }
     EXPECT_NE(one[8].find(",refused,"), std::string::npos) << one[8];
+}
+
+} // namespace
+
+namespace {
+
+// A bad range, shard or base deck is refused before any point runs: status 1, no output file.
+TEST(Sweep, BadRangesAreRefusedBeforeAnyPoint) {
+    for (const char* range : {"height=1:2:1", "pg=0.5:0.1:0.1", "ns(1)=2.5,3", "ns(3)=5,6", "mix(2)=0:1:0.5"}) {
+        traz::SweepOptions o;
+        o.base = kBase;
+        o.vary = {range};
+        o.progress = false;
+        o.output = testing::TempDir() + "bad-range.csv";
+        std::remove(o.output.c_str());
+        EXPECT_EQ(traz::run_sweep(o), traz::kRunBadDeck) << range;  // mix(2) lacks --mix-to
+        EXPECT_TRUE(read_file(o.output).empty()) << range;
+    }
+    int i = 0, n = 0;
+    std::string why;
+    EXPECT_FALSE(traz::parse_shard("4/3", i, n, why));
+    EXPECT_FALSE(traz::parse_shard("0/3", i, n, why));
+    EXPECT_TRUE(traz::parse_shard("3/3", i, n, why) && i == 3 && n == 3);
 }
 
 } // namespace
