@@ -37,18 +37,14 @@ const double w[3][10] = {
 
 } // namespace bvnd_rules
 
-void bvnd_rule_size(const double& absr, int& ng, int& lg)
+int bvnd_rule_start(const double& r, bvnd_rule& rule)
 {
-    if (absr < 0.3) {
-        ng = 0;
-        lg = 3;
-    } else if (absr < 0.75) {
-        ng = 1;
-        lg = 6;
-    } else {
-        ng = 2;
-        lg = 10;
-    }
+    const double absr = std::fabs(r);
+    const int ng = absr < 0.3 ? 0 : absr < 0.75 ? 1 : 2;
+    static constexpr int pairs[3] = {3, 6, 10};
+    rule.r = r;
+    rule.n = 2 * pairs[ng];
+    return ng;
 }
 
 // The 6-, 12- or 20-point rule by |r|, and every node quantity that does not involve
@@ -59,11 +55,8 @@ void bvnd_prepare(const double& r, bvnd_rule& rule)
     using bvnd_rules::w;
 
     const double absr = std::fabs(r);
-    int ng;
-    int lg;
-    bvnd_rule_size(absr, ng, lg);
-    rule.r = r;
-    rule.n = 2 * lg;
+    const int ng = bvnd_rule_start(r, rule);
+    const int lg = rule.n / 2;
 
     if (absr < 0.925) {
         rule.asr = std::asin(r);

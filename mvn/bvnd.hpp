@@ -43,7 +43,8 @@ void bvnd_prepare(const double& r, bvnd_rule& rule);
 // bvnd(h, k, rule.r) from a rule filled by bvnd_prepare (scalar path).
 double bvnd_prepared(const double& h, const double& k, const bvnd_rule& rule);
 
-// The rule size for |r|: ng = 0, 1, 2 (6, 12, 20 points) and lg node pairs.
-void bvnd_rule_size(const double& absr, int& ng, int& lg);
+// Starts a rule for correlation r: sets rule.r and rule.n (2 lg nodes) and returns ng = 0, 1, 2
+// for the 6-, 12- or 20-point rule that |r| takes.
+int bvnd_rule_start(const double& r, bvnd_rule& rule);
 
 } // namespace traz

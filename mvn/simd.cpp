@@ -220,11 +220,7 @@ void bvnd_prepare_v(double r, bvnd_rule& rule)
     constexpr int N = HWY_LANES(double);
     const simd_detail::node_tables& nt = simd_detail::nodes();
     const double absr = std::fabs(r);
-    int ng;
-    int lg;
-    bvnd_rule_size(absr, ng, lg);
-    rule.r = r;
-    rule.n = 2 * lg;
+    const int ng = bvnd_rule_start(r, rule);
     if (absr < 0.925) {
         rule.asr = std::asin(r);
         for (int j = 0; j < rule.n; j += N) {
