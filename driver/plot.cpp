@@ -200,17 +200,17 @@ void dashed() {
 void solid() { plstyl(0, nullptr, nullptr); }
 
 // Draws everything; PLplot is initialised and the page started.
-void draw(const PlotSpec& spec, const std::vector<Curve>& curves) {
-    const bool grid = curves.size() > 1 || !spec.vary2.empty();
-    const std::string name1 = escaped(spec.label1.empty() ? spec.vary1 : spec.label1);
-    const std::string name2 = escaped(spec.vary2);
+void draw(const PlotText& text, const std::vector<Curve>& curves) {
+    const bool grid = curves.size() > 1 || !text.vary2.empty();
+    const std::string name1 = escaped(text.label1.empty() ? text.vary1 : text.label1);
+    const std::string name2 = escaped(text.vary2);
 
     // Title over the whole page.
     plvpor(0.0, 1.0, 0.0, 1.0);
     plwind(0.0, 1.0, 0.0, 1.0);
     plcol0(kInk);
     text_size(1.35);
-    plptex(0.5, 0.955, 1.0, 0.0, 0.5, escaped(spec.title).c_str());
+    plptex(0.5, 0.955, 1.0, 0.0, 0.5, escaped(text.title).c_str());
 
     // Panel 1: E against the AI ratio.
     // A grid's legend goes in rows of three above the panel, at most four rows: past twelve
@@ -243,7 +243,7 @@ void draw(const PlotSpec& spec, const std::vector<Curve>& curves) {
     text_size(1.15);
     plmtex("b", 2.8, 0.5, 0.5, "AI ratio (group 2 rate / group 1 rate)");
     plmtex("l", 4.5, 0.5, 0.5, "Expected criterion score of those selected");
-    const std::string labelled_with = "Points labelled with " + escaped(spec.vary1);
+    const std::string labelled_with = "Points labelled with " + escaped(text.vary1);
     if (!grid) {
         text_size(0.9);
         plmtex("t", 1.0, 0.0, 0.0, labelled_with.c_str());
@@ -300,16 +300,16 @@ void draw(const PlotSpec& spec, const std::vector<Curve>& curves) {
             styles.push_back(curve_style(ci));
         }
         const auto n = static_cast<PLINT>(texts.size());
-        std::vector<const char*> text(n);
+        std::vector<const char*> entries(n);
         std::vector<PLINT> opts(n, PL_LEGEND_LINE);
         std::vector<PLFLT> widths(n, 2.5);
-        for (PLINT i = 0; i < n; ++i) text[i] = texts[i].c_str();
+        for (PLINT i = 0; i < n; ++i) entries[i] = texts[i].c_str();
         PLFLT w = 0, h = 0;
         text_size(0.85);
         plvpor(left.x0, left.x1, left.y0, left.y1);
         plwind(ax.lo, ax.hi, ey.lo, ey.hi);
         pllegend(&w, &h, PL_LEGEND_ROW_MAJOR, PL_POSITION_TOP | PL_POSITION_OUTSIDE, 0.0, 0.01, 0.05, 0, kInk, 1,
-                 legend_rows, std::min<PLINT>(n, 3), n, opts.data(), 0.6, 0.55, 1.6, 0.0, colours.data(), text.data(),
+                 legend_rows, std::min<PLINT>(n, 3), n, opts.data(), 0.6, 0.55, 1.6, 0.0, colours.data(), entries.data(),
                  nullptr, nullptr, nullptr, nullptr, colours.data(), styles.data(), widths.data(), nullptr, nullptr,
                  nullptr, nullptr);
         // Above the legend: what the point labels are.
@@ -446,7 +446,7 @@ bool has_driver(const char* name) {
 
 } // namespace
 
-bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector<PlotPoint>& points,
+bool plot_sweep(const std::string& path, const PlotText& text, const std::vector<PlotPoint>& points,
                 std::string& error) {
     const Device* dev = device_for(path);
     if (dev == nullptr) {
@@ -487,7 +487,7 @@ bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector
     plinit();
     pladv(0);
     plfont(1);
-    draw(spec, curves);
+    draw(text, curves);
     plend();
 
     std::FILE* f = std::fopen(path.c_str(), "rb");

@@ -19,7 +19,8 @@ struct PlotPoint {
     // An error bound that is unknown is NaN too; no error bar is drawn for it.
 };
 
-struct PlotSpec {
+// The words of a sweep plot: its title and the names of the varied quantities.
+struct PlotText {
     std::string title;  // e.g. "two-stage.deck: mix(2) from 0 to 1"
     std::string vary1;  // name of the first varied quantity, e.g. "mix(2)"
     std::string vary2;  // empty when only one varies
@@ -39,7 +40,7 @@ struct PlotSpec {
 // to plot (no point has a finite result), PLplot lacks the driver, the file cannot be opened
 // (these four leave the file as it was), or PLplot failed while writing. PLplot prints nothing
 // and asks nothing. Thread-safe: plots are drawn one at a time (PLplot keeps global state).
-bool plot_sweep(const std::string& path, const PlotSpec& spec, const std::vector<PlotPoint>& points,
+bool plot_sweep(const std::string& path, const PlotText& text, const std::vector<PlotPoint>& points,
                 std::string& error);
 
 } // namespace traz

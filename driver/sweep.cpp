@@ -167,17 +167,17 @@ int worker_count(int jobs, std::size_t points) {
 
 bool write_plot(const std::string& path, const std::string& base, const std::vector<SweepRange>& ranges,
                 const std::vector<PlotPoint>& points) {
-    PlotSpec spec;
-    spec.vary1 = ranges[0].name;
-    spec.label1 = describe(ranges[0]);
-    spec.title = base_name(base) + ": " + what_varies(ranges[0]);
+    PlotText text;
+    text.vary1 = ranges[0].name;
+    text.label1 = describe(ranges[0]);
+    text.title = base_name(base) + ": " + what_varies(ranges[0]);
     if (ranges.size() > 1) {
-        spec.vary2 = ranges[1].name;
-        spec.label2 = describe(ranges[1]);
-        spec.title += ", " + what_varies(ranges[1]);
+        text.vary2 = ranges[1].name;
+        text.label2 = describe(ranges[1]);
+        text.title += ", " + what_varies(ranges[1]);
     }
     std::string error;
-    if (!plot_sweep(path, spec, points, error)) {
+    if (!plot_sweep(path, text, points, error)) {
         std::fprintf(stderr, "traz: %s: %s\n", path.c_str(), error.c_str());
         return false;
     }

@@ -13,7 +13,7 @@
 namespace {
 
 using traz::PlotPoint;
-using traz::PlotSpec;
+using traz::PlotText;
 namespace fs = std::filesystem;
 
 const fs::path kOut = fs::path(TRAZ_TEST_OUT_DIR) / "plot_out";
@@ -65,8 +65,8 @@ std::vector<PlotPoint> sweep(const std::vector<double>& v2s) {
 TEST(PlotSweep, WritesEachFormatWithItsLabels) {
     fs::create_directories(kOut);
     const std::vector<PlotPoint> single = sweep({std::nan("")}), grid = sweep({0.25, 0.5, 0.75});
-    const PlotSpec one{"two-stage.deck: mix(2) from 0 to 1", "mix(2)", "", "", ""};
-    const PlotSpec two{"two-stage.deck: mix(2) from 0 to 1, pg from 0.25 to 0.75", "mix(2)", "pg", "", ""};
+    const PlotText one{"two-stage.deck: mix(2) from 0 to 1", "mix(2)", "", "", ""};
+    const PlotText two{"two-stage.deck: mix(2) from 0 to 1, pg from 0.25 to 0.75", "mix(2)", "pg", "", ""};
     const std::pair<const char*, std::string> formats[] = {
         {".png", "\x89PNG\r\n\x1a\n"}, {".svg", "<?xml"}, {".pdf", "%PDF-"}, {".PNG", "\x89PNG\r\n\x1a\n"}};
     for (const auto& [ext, magic] : formats)
@@ -92,7 +92,7 @@ TEST(PlotSweep, WritesEachFormatWithItsLabels) {
 
 TEST(PlotSweep, RefusesWhatItCannotPlot) {
     fs::create_directories(kOut);
-    const PlotSpec spec{"t", "pg", "", "", ""};
+    const PlotText text{"t", "pg", "", "", ""};
     std::vector<PlotPoint> refused = sweep({std::nan("")});
     for (PlotPoint& p : refused) p.computed = false;
     const std::tuple<fs::path, std::vector<PlotPoint>, const char*> cases[] = {
@@ -106,7 +106,7 @@ TEST(PlotSweep, RefusesWhatItCannotPlot) {
     for (const auto& [path, points, why] : cases) {
         fs::remove(path);
         std::string error = "";
-        EXPECT_FALSE(traz::plot_sweep(path.string(), spec, points, error)) << path;
+        EXPECT_FALSE(traz::plot_sweep(path.string(), text, points, error)) << path;
         EXPECT_NE(error.find(path.string()), std::string::npos) << error;
         EXPECT_NE(error.find(why), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(path)) << path;
