@@ -3,7 +3,6 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_integration.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -146,7 +145,6 @@ int quadrature_ier(int status) {
 
 } // namespace
 
-
 long last_pass_evaluations() { return evaluations; }
 void set_pass_evaluations(long n) { evaluations = n; }
 
@@ -199,7 +197,7 @@ double sqrt_bound(double v, double ev) {
 // the pass reports and what it keeps for later passes. The bounds take the pass's error
 // estimate plus, for a density that lost the mass `lost` outside the integration domain,
 // lost times the larger of 1 and the result.
-void use_result(const Deck& d, PassValues& p, PassRecord& r, double lost) {
+void use_result(PassValues& p, PassRecord& r, double lost) {
     const int g = sel.ngroup, iz = r.iz;
     const double result = p.result, err = p.abserr + lost * std::fmax(1.0, std::fabs(result));
     r.bound = err;
@@ -231,7 +229,6 @@ void use_result(const Deck& d, PassValues& p, PassRecord& r, double lost) {
         r.empty_after = r.group == g;
     } else if (iz == 3 * g + 2) {
         r.use = PassUse::proportion;
-        (void)d;
     } else if (iz == 3 * g + 3) {
         r.use = PassUse::moment2;
         p.V = result - p.E * p.E;
@@ -306,7 +303,7 @@ void check_mass(RunRecord& rec, double accuracy) {
     double sum = 0.0, spent = 0.0;
     int found = 0;
     for (const PassRecord& p : rec.passes)
-        if (p.use == PassUse::share && p.group >= 1 && p.group <= g && !p.carried) {
+        if (p.iz >= 2 && p.iz <= g + 1 && !p.carried) {
             sum += p.result;
             if (p.status != 0) spent += p.abserr;
             ++found;
@@ -406,7 +403,7 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     }
     rec.domain_detail = domain;
 
-    PassValues p;
+    double result = 0.0, abserr = 0.0;  // carried over a refused cubature call
     const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
     const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
     for (int pass = 1; pass <= npass; ++pass) {
@@ -422,40 +419,36 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         // previous pass's (0 and 0 before the first).
         r.carried = r.multistage && in.status >= 2;
         if (!r.carried) {
-            p.result = in.result;
-            p.abserr = in.abserr;
+            result = in.result;
+            abserr = in.abserr;
         }
-        r.result = p.result;
-        r.abserr = p.abserr;
-        use_result(d, p, r, 0.0);
+        r.result = result;
+        r.abserr = abserr;
         rec.passes.push_back(r);
     }
-    // The quadrature of one stage works to 1e-6; the cubature to the deck's accuracy.
+    // The quadrature of one stage works to 1e-6; the cubature to the deck's accuracy. The
+    // results' bounds then take in the mass the domain missed.
     check_mass(rec, d.nstage == 1 ? 1.0e-6 : d.relerr);
-    if (rec.mass.done && rec.mass.mass != 1.0) {
-        // The bounds once more, with the mass the domain missed.
-        const double lost = std::fabs(1.0 - rec.mass.mass);
-        PassValues q;
-        for (PassRecord& r : rec.passes) {
-            q.result = r.result;
-            q.abserr = r.abserr;
-            use_result(d, q, r, lost);
-        }
+    const double lost = rec.mass.done ? std::fabs(1.0 - rec.mass.mass) : 0.0;
+    PassValues q;
+    bool negative_variance = false, unnamed = false;
+    for (PassRecord& r : rec.passes) {
+        q.result = r.result;
+        q.abserr = r.abserr;
+        use_result(q, r, lost);
+        // A variance of the average below 0 (passes that spent their budget) has no square
+        // root: the report shows asterisks.
+        negative_variance = negative_variance || (r.use == PassUse::sd && !(r.sd >= 0.0));
+        unnamed = unnamed || r.use == PassUse::other;
     }
     collect_results(rec);
-    // A variance of the average below 0 (passes that spent their budget, or a budget too
-    // small for the accuracy) has no square root: the report shows asterisks.
-    if (std::any_of(rec.passes.begin(), rec.passes.end(), [](const PassRecord& r) { return r.use == PassUse::sd; })) {
-        if (!(rec.results.sd.value >= 0.0))
-            rec.warnings.push_back("the variance of the average criterion score came out negative, so its SD "
-                                   "is not a number: the passes are not accurate enough (see the Ifail lines; "
-                                   "raise maxcls)");
-    }
+    if (negative_variance)
+        rec.warnings.push_back("the variance of the average criterion score came out negative, so its SD "
+                               "is not a number: the passes are not accurate enough (see the Ifail lines; "
+                               "raise maxcls)");
     // The pass plan is built for two groups: with one, selectors 9 and 10 name no quantity,
     // yet the report shows their integrals on criterion-score lines.
-    int unnamed = 0;
-    for (const PassRecord& r : rec.passes) unnamed += r.use == PassUse::other ? 1 : 0;
-    if (unnamed > 0)
+    if (unnamed)
         rec.warnings.push_back("with one group, passes 5 and 6 integrate the bare cut-score density: their "
                                "\"Expected Criterion Score Selected\" lines show its integral, not a criterion "
                                "score (the first such line is the criterion score; 4 passes give every result "
@@ -485,7 +478,6 @@ int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOpt
     compute(deck_text, rec, opt);
     write_diagnostics(err, rec);
     write_report(out, rec);
-    if (rec.outcome == Outcome::fatal || rec.outcome == Outcome::stopped) std::fflush(out);
     if (std::fflush(out) != 0 || std::ferror(out)) {
         std::fprintf(err, "traz: the report could not be written completely\n");
         return kRunWriteError;
