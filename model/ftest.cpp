@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include <sys/mman.h>
@@ -358,9 +357,8 @@ PointMemo& memo_of_thread()
 }
 
 // Starts a new generation when the selection state differs from the memo's.
-void check_state()
+void check_state(PointMemo& memo)
 {
-    PointMemo& memo = memo_of_thread();
     if (memo.gen != 0 && sel.ngroup == memo.ngroup && std::memcmp(&sel, memo.state, kStateBytes) == 0)
         return;
     ++memo.gen;
@@ -371,9 +369,8 @@ void check_state()
 
 // The entry for the point a(1..ndim): found, or a free slot to fill (flagged by *fresh),
 // or nullptr when its probe sequence is full.
-MemoEntry* memo_slot(int ndim, const double* a, bool* fresh)
+MemoEntry* memo_slot(PointMemo& memo, int ndim, const double* a, bool* fresh)
 {
-    PointMemo& memo = memo_of_thread();
     std::uint64_t key[3] = {0, 0, 0};
     std::memcpy(key, a, sizeof(double) * ndim);
     // The coordinates of rule points often end in many zero bits: mix every bit into the index.
@@ -425,9 +422,10 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
     if (kk < 1 || kk > 3 || g < 1 || g > 5)
         return;
 
-    check_state();
+    PointMemo& memo = memo_of_thread();
+    check_state(memo);
     bool fresh = false;
-    MemoEntry* e = memo_slot(kk, a, &fresh);
+    MemoEntry* e = memo_slot(memo, kk, a, &fresh);
     if (e == nullptr) {
         PointValues pv;
         evaluate_point(kk, g, a, pv);
@@ -439,8 +437,8 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
         e->key[0] = e->key[1] = e->key[2] = 0;
         std::memcpy(e->key, a, sizeof(double) * kk);
         e->ndim = kk;
-        e->gen = memo_of_thread().gen;
-        ++memo_of_thread().used;
+        e->gen = memo.gen;
+        ++memo.used;
     }
     f[0] = with_selector(e->values, sel.iz, g);
 }
