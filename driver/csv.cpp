@@ -76,7 +76,7 @@ std::string csv_row(const RunRecord& rec, const std::vector<std::string>& extra)
     const Results& r = rec.results;
     for (const Bounded* b : {&r.criterion, &r.rate1, &r.rate2, &r.ai, &r.sd, &r.proportion}) add_bounded(line, *b);
     add(line, rec.mass.done ? csv_number(rec.mass.mass) : "");
-    add(line, rec.outcome == Outcome::computed ? rec.domain : "");
+    add(line, rec.outcome == Outcome::computed ? rec.domain_kind() : "");
     int worst = 0;
     for (const PassRecord& p : rec.passes) worst = std::max(worst, p.status);
     add(line, rec.outcome == Outcome::computed ? std::to_string(worst) : "");

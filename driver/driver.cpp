@@ -325,7 +325,7 @@ void check_mass(RunRecord& rec, double accuracy) {
         std::string w = "the cut-score density integrates to " + std::string(buf) +
                         " instead of 1 over the integration domain; the results may be off by about " +
                         rough(off) + ".";
-        w += rec.domain == "fitted" ? " The fitted domain did not hold it either." : " Rerun with --fitted.";
+        w += rec.domain.fitted ? " The fitted domain did not hold it either." : " Rerun with --fitted.";
         rec.warnings.push_back(w);
     }
 }
@@ -392,16 +392,12 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     }
 
     // The integration domain: the classic one, or one fitted to the density.
-    Domain domain = cube_domain(d.nstage);
+    const Domain& domain = rec.domain;
     rec.fitted_requested = opt.fitted;
-    if (opt.fitted) {
-        domain = fit_domain();
-        rec.domain = domain.fitted ? "fitted" : "cube";
-        if (!domain.fitted)
-            rec.warnings.push_back("the integration domain could not be fitted (" + domain.note +
-                                   "); the classic domain is used.");
-    }
-    rec.domain_detail = domain;
+    rec.domain = opt.fitted ? fit_domain() : cube_domain(d.nstage);
+    if (opt.fitted && !domain.fitted)
+        rec.warnings.push_back("the integration domain could not be fitted (" + domain.note +
+                               "); the classic domain is used.");
 
     double result = 0.0, abserr = 0.0;  // carried over a refused cubature call
     const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;

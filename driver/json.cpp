@@ -73,8 +73,8 @@ json stages_json(const Deck& d, const StageValues& s) {
 }
 
 json domain_json(const RunRecord& rec) {
-    const Domain& d = rec.domain_detail;
-    json out = {{"kind", rec.domain}, {"fitted_requested", rec.fitted_requested}};
+    const Domain& d = rec.domain;
+    json out = {{"kind", rec.domain_kind()}, {"fitted_requested", rec.fitted_requested}};
     if (!rec.fitted_requested) return out;
     json m = json::array(), L = json::array(), lo = json::array(), hi = json::array();
     for (int i = 0; i < d.ndim; ++i) {

@@ -97,9 +97,9 @@ struct RunRecord {
     std::vector<PassRecord> passes;
     Results results;
     MassCheck mass;
-    std::string domain = "cube";  // the integration domain: "cube" or "fitted"
     bool fitted_requested = false;
-    Domain domain_detail;
+    Domain domain;  // the integration domain of the passes
+    const char* domain_kind() const { return domain.fitted ? "fitted" : "cube"; }
     std::vector<std::string> warnings;  // one line each, for standard error
 
     float cpu_start = 0.0f, cpu_end = 0.0f;

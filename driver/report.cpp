@@ -181,7 +181,7 @@ void write_report(std::FILE* out, const RunRecord& rec) {
     write_echo(out, *rec.deck, *rec.stages);
     // A run asked to fit its integration domain says which domain it integrated over.
     if (rec.fitted_requested && rec.outcome == Outcome::computed)
-        write(out, rec.domain == "fitted" ? "('   integration domain: fitted')"
+        write(out, rec.domain.fitted ? "('   integration domain: fitted')"
                                           : "('   integration domain: cube (the fit failed)')");
     write(out, "(/,'PROGRAM OUTPUT')");
     if (rec.outcome == Outcome::fatal || rec.outcome == Outcome::stopped) return;

@@ -198,11 +198,11 @@ int main(int argc, char** argv) {
         if (cube_refused)
             std::printf("%-15s %2d %4d | %-36s | %9.2e %9.2e %10.2e %2d | %8.1e%s\n", c.name.c_str(), K,
                         cube.rec.deck->napp, "refused by the range check", df.worst, df.ai, df.mass, df.ifail, conv,
-                        fit.rec.domain == "fitted" ? "" : "  (fit fell back to the cube)");
+                        fit.rec.domain.fitted ? "" : "  (fit fell back to the cube)");
         else
             std::printf("%-15s %2d %4d | %9.2e %9.2e %10.2e %2d | %9.2e %9.2e %10.2e %2d | %8.1e%s\n", c.name.c_str(),
                         K, cube.rec.deck->napp, dc.worst, dc.ai, dc.mass, dc.ifail, df.worst, df.ai, df.mass, df.ifail,
-                        conv, fit.rec.domain == "fitted" ? "" : "  (fit fell back to the cube)");
+                        conv, fit.rec.domain.fitted ? "" : "  (fit fell back to the cube)");
         ++cases;
         const bool cube_ok = dc.worst <= 2e-5 && dc.ai <= 3e-4 && std::fabs(dc.mass) <= 5e-6 && dc.ifail == 0;
         const bool fit_ok = df.worst <= 2e-5 && df.ai <= 3e-4 && std::fabs(df.mass) <= 5e-6 && df.ifail == 0;
@@ -214,8 +214,8 @@ int main(int argc, char** argv) {
         worst_fit = std::fmax(worst_fit, df.worst);
         worst_fit_ai = std::fmax(worst_fit_ai, df.ai);
         worst_fit_mass = std::fmax(worst_fit_mass, std::fabs(df.mass));
-        costs.push_back({c.name, cube.cpu, fit.cpu, dc.evals, df.evals, fit.rec.domain_detail.evaluations,
-                         fit.rec.domain_detail.newton_steps, fit.rec.domain_detail.method, cube_refused});
+        costs.push_back({c.name, cube.cpu, fit.cpu, dc.evals, df.evals, fit.rec.domain.evaluations,
+                         fit.rec.domain.newton_steps, fit.rec.domain.method, cube_refused});
         std::fflush(stdout);
     }
     std::printf("\nOutside the bounds (|dev| <= 2e-5, AI <= 3e-4 relative, |mass-1| <= 5e-6, ifail 0): "

@@ -73,7 +73,7 @@ class FittedAccuracy : public ::testing::TestWithParam<Case> {};
 TEST_P(FittedAccuracy, MatchesTheGaussLegendreReference) {
     const std::string deck = GetParam().deck;
     const traz::RunRecord rec = computed(deck, true);
-    ASSERT_EQ(rec.domain, "fitted") << rec.domain_detail.note;
+    ASSERT_TRUE(rec.domain.fitted) << rec.domain.note;
     bool ok = false;
     const traz::tensorref::Reference ref = traz::tensorref::tensor_reference(deck, 32, ok);
     ASSERT_TRUE(ok);
@@ -141,7 +141,7 @@ TEST(FittedRun, SameBitsOnEveryThread) {
             EXPECT_EQ(r->passes[i].result, main_rec.passes[i].result);
             EXPECT_EQ(r->passes[i].evaluations, main_rec.passes[i].evaluations);
         }
-        for (int i = 0; i < 9; ++i) EXPECT_EQ(r->domain_detail.L[i], main_rec.domain_detail.L[i]);
+        for (int i = 0; i < 9; ++i) EXPECT_EQ(r->domain.L[i], main_rec.domain.L[i]);
     }
 }
 
