@@ -112,7 +112,6 @@ void order_statistic_constants() {
 namespace {
 
 constexpr int kQuadLimit = 12500;
-thread_local long evaluations = 0;
 
 double ffte_at(double x, void*) {
     double a[1] = {x};
@@ -145,8 +144,6 @@ int quadrature_ier(int status) {
 
 } // namespace
 
-long last_pass_evaluations() { return evaluations; }
-void set_pass_evaluations(long n) { evaluations = n; }
 
 Integral quadrature_pass(const Domain* domain) {
     const bool fitted = domain != nullptr && domain->fitted;
@@ -159,13 +156,17 @@ Integral quadrature_pass(const Domain* domain) {
     use_domain(nullptr);
     // The first rule application, then two more per bisection.
     r.evaluations = 61L * (2L * static_cast<long>(quadrature_workspace()->size) - 1L);
-    evaluations = r.evaluations;
     r.status = quadrature_ier(status);
     if (r.status != 0) library_message("DQAG", "ABNORMAL RETURN", r.status, MessageLevel::warning);
     return r;
 }
 
-double integrate_single_stage() { return quadrature_pass(nullptr).result; }
+bool take_integral(const Integral& in, bool multistage, double& result, double& abserr) {
+    if (multistage && in.status >= 2) return true;
+    result = in.result;
+    abserr = in.abserr;
+    return false;
+}
 
 namespace {
 
@@ -411,13 +412,7 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         const Integral in = d.nstage == 1 ? quadrature_pass(&domain) : cubature_pass(d.relerr, maxcls, &domain);
         r.evaluations = in.evaluations;
         r.status = in.status;
-        // A cubature that refused its arguments wrote neither value: the pass carries the
-        // previous pass's (0 and 0 before the first).
-        r.carried = r.multistage && in.status >= 2;
-        if (!r.carried) {
-            result = in.result;
-            abserr = in.abserr;
-        }
+        r.carried = take_integral(in, r.multistage, result, abserr);
         r.result = result;
         r.abserr = abserr;
         rec.passes.push_back(r);

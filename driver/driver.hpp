@@ -75,13 +75,13 @@ struct Integral {
 Integral quadrature_pass(const Domain* domain);
 Integral cubature_pass(double relerr, int maxcls, const Domain* domain);
 
-// The same, as one pass of the classic report: the multi-stage form carries the previous
-// values over a refused call and writes the status line of an abnormal end.
-void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls);
-double integrate_single_stage();
+// Takes a pass's integral into the values that carry from pass to pass: a cubature that
+// refused its arguments (status 2 or more) wrote neither value, so they stay as they were
+// (0 and 0 before the first pass). Returns true when the values were carried over.
+bool take_integral(const Integral& in, bool multistage, double& result, double& abserr);
 
-// Integrand evaluations of the latest integration (for benchmarks).
-long last_pass_evaluations();
-void set_pass_evaluations(long n);
+// One multi-stage pass as the classic report has it: the values taken as above, and the
+// status line of an abnormal end written to out.
+void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls);
 
 } // namespace traz

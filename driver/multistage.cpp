@@ -40,7 +40,6 @@ Integral cubature_pass(double relerr, int maxcls, const Domain* domain) {
     dcuhre(ndim, numfun, a, b, minpts, maxcls, fitted ? &ftest_mapped : &ftest, epsabs, relerr, key, nw,
            restar, &res, &err, neval, ifail, cubature_work());
     use_domain(nullptr);
-    set_pass_evaluations(neval);
     Integral r;
     r.result = res;
     r.abserr = err;
@@ -49,14 +48,9 @@ Integral cubature_pass(double relerr, int maxcls, const Domain* domain) {
     return r;
 }
 
-// One pass as the report has it: a refused call leaves result and abserr as they were;
-// an abnormal end writes the status line.
 void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls) {
     const Integral r = cubature_pass(relerr, maxcls, nullptr);
-    if (r.status == 0 || r.status == 1) {
-        result = r.result;
-        abserr = r.abserr;
-    }
+    take_integral(r, true, result, abserr);
     if (r.status != 0) write_ifail(out, sel.iz, r.status, abserr);
 }
 

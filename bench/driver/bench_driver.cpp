@@ -200,14 +200,13 @@ int main(int argc, char** argv) {
             traz::sel.iz = iz;
             for (long long& c : g01hbt_calls) c = 0;
             bvnd_calls = 0;
-            double result = 0.0, abserr = 0.0;
             const float p0 = traz::cpu_seconds();
-            if (traz::sel.nstage == 1) result = traz::integrate_single_stage();
-            else traz::integrate_multistage(sink, result, abserr, d.relerr, d.maxcls);
+            const traz::Integral in = traz::sel.nstage == 1 ? traz::quadrature_pass(nullptr)
+                                                             : traz::cubature_pass(d.relerr, d.maxcls, nullptr);
             const float p1 = traz::cpu_seconds();
-            const double n_eval = static_cast<double>(traz::last_pass_evaluations());
+            const double n_eval = static_cast<double>(in.evaluations);
             std::printf("  iz %2d: %.6f CPU s, %8ld integrand evaluations, result %.17g\n", iz,
-                        static_cast<double>(p1 - p0), traz::last_pass_evaluations(), result);
+                        static_cast<double>(p1 - p0), in.evaluations, in.result);
             std::printf("         per evaluation: %.2f g01hbt calls of dimension 1, %.2f of 2, %.2f of 3; "
                         "%.2f bvnd calls in all\n",
                         g01hbt_calls[1] / n_eval, g01hbt_calls[2] / n_eval, g01hbt_calls[3] / n_eval,

@@ -35,7 +35,7 @@ void set_pool(const Pool& p) {
 
 double integral(int iz) {
     sel.iz = iz;
-    return traz::integrate_single_stage();
+    return traz::quadrature_pass(nullptr).result;
 }
 
 Pool one_group(int n, int ns, double mean, double efc, double cory) {
