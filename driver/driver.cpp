@@ -47,6 +47,26 @@ bool read_input(const std::string& name, std::string& text, std::string& why) {
     return true;
 }
 
+std::FILE* open_output(const std::string& name) {
+    if (name.empty() || name == "-") return stdout;
+    std::FILE* out = std::fopen(name.c_str(), "wb");
+    if (out == nullptr) std::fprintf(stderr, "traz: %s: cannot write: %s\n", name.c_str(), std::strerror(errno));
+    return out;
+}
+
+int close_output(std::FILE* out, const std::string& name) {
+    const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
+    if (out != stdout && std::fclose(out) != 0) {
+        std::fprintf(stderr, "traz: %s: cannot write: %s\n", name.c_str(), std::strerror(errno));
+        return kRunWriteError;
+    }
+    if (failed) {
+        std::fprintf(stderr, "traz: the output could not be written completely\n");
+        return kRunWriteError;
+    }
+    return kRunOk;
+}
+
 void derive_stages(const Deck& d, StageValues& s) {
     constexpr int ld = kReadStage;
     double tweip[kReadPred * kReadStage];  // (predictor, stage), leading dimension kReadPred

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -42,14 +41,8 @@ struct Options {
 };
 
 int run_decks(const Options& o, float program_start) {
-    std::FILE* out = stdout;
-    if (!o.output.empty() && o.output != "-") {
-        out = std::fopen(o.output.c_str(), "wb");
-        if (out == nullptr) {
-            std::fprintf(stderr, "traz: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
-            return traz::kRunWriteError;
-        }
-    }
+    std::FILE* out = traz::open_output(o.output);
+    if (out == nullptr) return traz::kRunWriteError;
     std::vector<std::string> decks = o.decks;
     if (decks.empty()) decks.push_back("-");
     if (std::count(decks.begin(), decks.end(), "-") > 0 && isatty(STDIN_FILENO))
@@ -86,16 +79,8 @@ int run_decks(const Options& o, float program_start) {
         const std::string text = (all.size() == 1 ? all[0] : all).dump(2) + "\n";
         std::fputs(text.c_str(), out);
     }
-    const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
-    if (out != stdout && std::fclose(out) != 0) {
-        std::fprintf(stderr, "traz: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
-        return traz::kRunWriteError;
-    }
-    if (failed) {
-        std::fprintf(stderr, "traz: the output could not be written completely\n");
-        return traz::kRunWriteError;
-    }
-    return worst;
+    const int written = traz::close_output(out, o.output);
+    return written != traz::kRunOk ? written : worst;
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cmath>
@@ -244,14 +243,8 @@ int run_sweep(const SweepOptions& o) {
             points.push_back(std::move(p));
         }
 
-    std::FILE* out = stdout;
-    if (!o.output.empty() && o.output != "-") {
-        out = std::fopen(o.output.c_str(), "wb");
-        if (out == nullptr) {
-            std::fprintf(stderr, "traz: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
-            return kRunWriteError;
-        }
-    }
+    std::FILE* out = open_output(o.output);
+    if (out == nullptr) return kRunWriteError;
 
     // Workers take the next point until none is left; each point's results depend on its
     // deck alone, never on the thread or the order.
@@ -313,15 +306,7 @@ int run_sweep(const SweepOptions& o) {
         std::fprintf(stderr, "traz: sweep: %d of %zu points have warnings (their rows give them)\n", warned,
                      points.size());
 
-    const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
-    if (out != stdout && std::fclose(out) != 0) {
-        std::fprintf(stderr, "traz: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
-        return kRunWriteError;
-    }
-    if (failed) {
-        std::fprintf(stderr, "traz: the output could not be written completely\n");
-        return kRunWriteError;
-    }
+    if (close_output(out, o.output) != kRunOk) return kRunWriteError;
     if (!o.plot.empty()) {
         std::vector<PlotPoint> pp;
         for (const Point& p : points) pp.push_back(p.plot);
