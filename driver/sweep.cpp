@@ -10,7 +10,6 @@
 #include <condition_variable>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
