@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver.hpp"
+#include "evaluate/evaluate.hpp"
+#include "views/report.hpp"
 #include "model/state.hpp"
 #include "model/model.hpp"
 #include "mvn/bvnd.hpp"
