@@ -13,7 +13,6 @@
 
 #include "model/messages.hpp"
 #include "deck/validate.hpp"
-#include "model/state.hpp"
 #include "model/model.hpp"
 
 
@@ -25,97 +24,39 @@ float cpu_seconds() {
     return static_cast<float>(ts.tv_sec) + static_cast<float>(ts.tv_nsec) * 1.0e-9f;
 }
 
-void fill_state(const Deck& d, const StageValues& s) {
-    sel = SelectionState{};
-    sel.nstage = d.nstage;
-    sel.napp = d.napp;
-    for (int k = 0; k < d.nstage; ++k) sel.ns[k] = d.ns[k];
-    sel.srtot = d.srtot;
-    sel.ngroup = d.ngroup;
-    sel.pg[0] = d.pg[0];
-    sel.pg[1] = d.pg[1];
-    sel.efc[0] = d.efc[0];
-    sel.efc[1] = 0.0;
+SelectionState selection_state(const Deck& d, const StageValues& s) {
+    SelectionState model{};
+    model.nstage = d.nstage;
+    model.napp = d.napp;
+    for (int k = 0; k < d.nstage; ++k) model.ns[k] = d.ns[k];
+    model.srtot = d.srtot;
+    model.ngroup = d.ngroup;
+    model.pg[0] = d.pg[0];
+    model.pg[1] = d.pg[1];
+    model.efc[0] = d.efc[0];
+    model.efc[1] = 0.0;
     for (int j = 1; j <= d.nstage; ++j) {
-        sel.cory[j - 1] = s.cory[j - 1];
-        sel.Ef(1, j) = s.ef1[j - 1];
-        sel.Ef(2, j) = 0.0;
-        for (int k = 1; k <= d.nstage; ++k) sel.Cormc(j, k) = s.Cormc(j, k);
+        model.cory[j - 1] = s.cory[j - 1];
+        model.Ef(1, j) = s.ef1[j - 1];
+        model.Ef(2, j) = 0.0;
+        for (int k = 1; k <= d.nstage; ++k) model.Cormc(j, k) = s.Cormc(j, k);
     }
     int index = 0;
     for (int i = 1; i <= d.nstage; ++i)
-        for (int j = 1; j < i; ++j) sel.corc[index++] = s.Cormc(i, j);
-    ftest_forget();
+        for (int j = 1; j < i; ++j) model.corc[index++] = s.Cormc(i, j);
+    prepare_state(model);
+    return model;
 }
 
-void order_statistic_constants() {
+void order_statistic_constants(SelectionState& model) {
     double dni[4];
-    dni[0] = static_cast<double>(sel.napp) + 1.0;
-    for (int k = 1; k <= sel.nstage; ++k) {
-        dni[k] = static_cast<double>(sel.ns[k - 1]) + 1.0;
+    dni[0] = static_cast<double>(model.napp) + 1.0;
+    for (int k = 1; k <= model.nstage; ++k) {
+        dni[k] = static_cast<double>(model.ns[k - 1]) + 1.0;
         const double d = dni[k - 1] - dni[k];
         const double t = d == 0.0 ? 1.0 : dlngam(d);
-        sel.dl4c[k - 1] = dlngam(dni[k - 1]) - dlngam(dni[k]) - t;
+        model.dl4c[k - 1] = dlngam(dni[k - 1]) - dlngam(dni[k]) - t;
     }
-}
-
-namespace {
-
-constexpr int kQuadLimit = 12500;
-
-double ffte_at(double x, void*) {
-    double a[1] = {x};
-    return ffte(a);
-}
-
-double ffte_mapped_at(double t, void*) { return ffte_mapped(t); }
-
-// Workspace of the one-dimensional quadrature, allocated once per thread and reused by
-// every pass of every problem that thread runs.
-gsl_integration_workspace* quadrature_workspace() {
-    struct Free {
-        void operator()(gsl_integration_workspace* w) const { gsl_integration_workspace_free(w); }
-    };
-    thread_local std::unique_ptr<gsl_integration_workspace, Free> w(gsl_integration_workspace_alloc(kQuadLimit));
-    return w.get();
-}
-
-// Error code of the quadrature in the usual numbering: 1 subdivision limit,
-// 2 roundoff, 3 bad integrand behaviour, 6 invalid input.
-int quadrature_ier(int status) {
-    switch (status) {
-    case GSL_SUCCESS: return 0;
-    case GSL_EMAXITER: return 1;
-    case GSL_EROUND: return 2;
-    case GSL_ESING: return 3;
-    default: return 6;
-    }
-}
-
-} // namespace
-
-
-Integral quadrature_pass(const Domain* domain) {
-    const bool fitted = domain != nullptr && domain->fitted;
-    gsl_function f{fitted ? &ffte_mapped_at : &ffte_at, nullptr};
-    const double lo = fitted ? domain->lo[0] : -6.5, hi = fitted ? domain->hi[0] : 6.5;
-    Integral r;
-    use_domain(fitted ? domain : nullptr);
-    const int status = gsl_integration_qag(&f, lo, hi, 0.0, 1.0e-6, kQuadLimit, GSL_INTEG_GAUSS61,
-                                           quadrature_workspace(), &r.result, &r.abserr);
-    use_domain(nullptr);
-    // The first rule application, then two more per bisection.
-    r.evaluations = 61L * (2L * static_cast<long>(quadrature_workspace()->size) - 1L);
-    r.status = quadrature_ier(status);
-    if (r.status != 0) library_message("DQAG", "ABNORMAL RETURN", r.status, MessageLevel::warning);
-    return r;
-}
-
-bool take_integral(const Integral& in, bool multistage, double& result, double& abserr) {
-    if (multistage && in.status >= 2) return true;
-    result = in.result;
-    abserr = in.abserr;
-    return false;
 }
 
 namespace {
@@ -148,8 +89,8 @@ double sqrt_bound(double v, double ev) {
 // the pass reports and what it keeps for later passes. The bounds take the pass's error
 // estimate plus, for a density that lost the mass `lost` outside the integration domain,
 // lost times the larger of 1 and the result.
-void use_result(PassValues& p, PassRecord& r, double lost) {
-    const int g = sel.ngroup, iz = r.iz;
+void use_result(const SelectionState& model, PassValues& p, PassRecord& r, double lost) {
+    const int g = model.ngroup, iz = r.iz;
     const double result = p.result, err = p.abserr + lost * std::fmax(1.0, std::fabs(result));
     r.bound = err;
     if (iz == 1) {
@@ -163,12 +104,12 @@ void use_result(PassValues& p, PassRecord& r, double lost) {
     } else if (iz >= g + 2 && iz <= 2 * g + 1) {
         r.use = PassUse::rates;
         r.group = iz - g - 1;
-        r.r2 = result * sel.srtot;
-        r.r1 = (static_cast<double>(sel.ns[sel.nstage - 1]) / static_cast<double>(sel.napp) -
-                sel.pg[1] * r.r2) / sel.pg[0];
-        r.r2_err = sel.srtot * err;
-        r.r1_err = std::fabs(sel.pg[1] / sel.pg[0]) * r.r2_err;
-        if (sel.pg[0] != 1.0) {
+        r.r2 = result * model.srtot;
+        r.r1 = (static_cast<double>(model.ns[model.nstage - 1]) / static_cast<double>(model.napp) -
+                model.pg[1] * r.r2) / model.pg[0];
+        r.r2_err = model.srtot * err;
+        r.r1_err = std::fabs(model.pg[1] / model.pg[0]) * r.r2_err;
+        if (model.pg[0] != 1.0) {
             r.has_ai = true;
             r.ai = r.r2 / r.r1;
             r.ai_err = quotient_bound(r.r2, r.r2_err, r.r1, r.r1_err);
@@ -187,7 +128,7 @@ void use_result(PassValues& p, PassRecord& r, double lost) {
     } else if (iz == 3 * g + 4) {
         r.use = PassUse::sd;
         const double C = result - p.E * p.E;
-        const double K = static_cast<double>(sel.ns[sel.nstage - 1]);
+        const double K = static_cast<double>(model.ns[model.nstage - 1]);
         const double var = ((K - 1.0) * C + p.V) / K;
         r.sd = std::sqrt(var);
         // var = ((K - 1) r10 + r9 - K E^2) / K with each pass result within its bound.
@@ -330,9 +271,10 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         return;
     }
 
-    fill_state(d, s);
+    SelectionState model = selection_state(d, s);
+    ftest_forget();
     try {
-        order_statistic_constants();
+        order_statistic_constants(model);
     } catch (const FatalLibraryError&) {
         rec.outcome = Outcome::fatal;
         return;
@@ -345,7 +287,7 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     // The integration domain: the classic one, or one fitted to the density.
     const Domain& domain = rec.domain;
     rec.fitted_requested = opt.fitted;
-    rec.domain = opt.fitted ? fit_domain() : cube_domain(d.nstage);
+    rec.domain = opt.fitted ? fit_domain(model) : cube_domain(d.nstage);
     if (opt.fitted && !domain.fitted)
         rec.warnings.push_back("the integration domain could not be fitted (" + domain.note +
                                "); the classic domain is used.");
@@ -354,12 +296,12 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
     const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
     for (int pass = 1; pass <= npass; ++pass) {
-        sel.iz = selector_of_pass(pass);
         PassRecord r;
         r.pass = pass;
-        r.iz = sel.iz;
+        r.iz = selector_of_pass(pass);
         r.multistage = d.nstage > 1;
-        const Integral in = d.nstage == 1 ? quadrature_pass(&domain) : cubature_pass(d.relerr, maxcls, &domain);
+        const Integral in = d.nstage == 1 ? quadrature_pass(model, r.iz, &domain)
+                                          : cubature_pass(model, r.iz, d.relerr, maxcls, &domain);
         r.evaluations = in.evaluations;
         r.status = in.status;
         r.carried = take_integral(in, r.multistage, result, abserr);
@@ -376,7 +318,7 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     for (PassRecord& r : rec.passes) {
         q.result = r.result;
         q.abserr = r.abserr;
-        use_result(q, r, lost);
+        use_result(model, q, r, lost);
         // A variance of the average below 0 (passes that spent their budget) has no square
         // root: the report shows asterisks.
         negative_variance = negative_variance || (r.use == PassUse::sd && !(r.sd >= 0.0));

@@ -7,6 +7,7 @@
 #include "deck/deck.hpp"
 #include "evaluate/record.hpp"
 #include "model/domain.hpp"
+#include "model/state.hpp"
 
 namespace traz {
 
@@ -43,24 +44,25 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt = {});
 // The exit status a run with this record ends with.
 int exit_status(const RunRecord& rec);
 
-// Fills the shared selection state from a deck that passed the validation.
-void fill_state(const Deck& d, const StageValues& s);
+// The selection state of a deck that passed the validation, prepared for the integrands
+// (its order-statistic constants still to come).
+SelectionState selection_state(const Deck& d, const StageValues& s);
 
-// Log normalising constants of the stages' order-statistic densities (into sel.dl4c).
-void order_statistic_constants();
+// Log normalising constants of the stages' order-statistic densities (into s.dl4c).
+void order_statistic_constants(SelectionState& s);
 
 // Process CPU time (user plus system) in seconds, single precision.
 float cpu_seconds();
 
-// One integration over the stage cut scores for the current selector.
+// One integration over the stage cut scores of the problem s for the selector iz.
 struct Integral {
     double result = 0.0, abserr = 0.0;
     long evaluations = 0;
     int status = 0;  // ier of the quadrature, ifail of the cubature
 };
 // Over the classic domain when domain is null or not fitted, else over the fitted one.
-Integral quadrature_pass(const Domain* domain);
-Integral cubature_pass(double relerr, int maxcls, const Domain* domain);
+Integral quadrature_pass(const SelectionState& s, int iz, const Domain* domain);
+Integral cubature_pass(const SelectionState& s, int iz, double relerr, int maxcls, const Domain* domain);
 
 // Takes a pass's integral into the values that carry from pass to pass: a cubature that
 // refused its arguments (status 2 or more) wrote neither value, so they stay as they were

@@ -5,7 +5,6 @@
 
 #include "evaluate/evaluate.hpp"
 #include "model/messages.hpp"
-#include "model/state.hpp"
 #include "views/format/format.hpp"
 #include "evaluate/record.hpp"
 
@@ -215,10 +214,11 @@ int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOpt
     return exit_status(rec);
 }
 
-void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls) {
-    const Integral r = cubature_pass(relerr, maxcls, nullptr);
+void integrate_multistage(std::FILE* out, const SelectionState& s, int iz, double& result, double& abserr,
+                          double relerr, int maxcls) {
+    const Integral r = cubature_pass(s, iz, relerr, maxcls, nullptr);
     take_integral(r, true, result, abserr);
-    if (r.status != 0) write_ifail(out, sel.iz, r.status, abserr);
+    if (r.status != 0) write_ifail(out, iz, r.status, abserr);
 }
 
 } // namespace traz

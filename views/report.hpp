@@ -32,8 +32,10 @@ void write_diagnostics(std::FILE* err, const RunRecord& rec);
 // Runs one problem: reads the deck text, writes the report to out and diagnostics to err.
 int run(std::string_view deck_text, std::FILE* out, std::FILE* err, const RunOptions& opt = {});
 
-// One multi-stage pass as the classic report has it: the values taken as take_integral
-// takes them, and the status line of an abnormal end written to out.
-void integrate_multistage(std::FILE* out, double& result, double& abserr, double relerr, int maxcls);
+// One multi-stage pass of the problem s for the selector iz as the classic report has it:
+// the values taken as take_integral takes them, and the status line of an abnormal end
+// written to out.
+void integrate_multistage(std::FILE* out, const SelectionState& s, int iz, double& result, double& abserr,
+                          double relerr, int maxcls);
 
 } // namespace traz

@@ -10,32 +10,32 @@
 
 namespace {
 
-using traz::sel;
+// The pool under test.
+traz::SelectionState st{};
 using traz::testref::Pool;
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Puts a single-stage pool into the shared selection state, as the driver would.
+// Puts a single-stage pool into the selection state, as the evaluation would.
 void set_pool(const Pool& p) {
-    sel = traz::SelectionState{};
-    sel.nstage = 1;
-    sel.napp = p.n;
-    sel.ns[0] = p.ns;
-    sel.ngroup = p.ngroup;
+    st = traz::SelectionState{};
+    st.nstage = 1;
+    st.napp = p.n;
+    st.ns[0] = p.ns;
+    st.ngroup = p.ngroup;
     for (int k = 0; k < p.ngroup; ++k) {
-        sel.pg[k] = p.pg[k];
-        sel.Ef(k + 1, 1) = p.mean[k];
-        sel.efc[k] = p.efc[k];
+        st.pg[k] = p.pg[k];
+        st.Ef(k + 1, 1) = p.mean[k];
+        st.efc[k] = p.efc[k];
     }
-    sel.cory[0] = p.cory;
-    sel.Cormc(1, 1) = 1.0;
-    sel.srtot = static_cast<double>(p.ns) / p.n;
-    traz::order_statistic_constants();
+    st.cory[0] = p.cory;
+    st.Cormc(1, 1) = 1.0;
+    st.srtot = static_cast<double>(p.ns) / p.n;
+    traz::order_statistic_constants(st);
 }
 
 double integral(int iz) {
-    sel.iz = iz;
-    return traz::quadrature_pass(nullptr).result;
+    return traz::quadrature_pass(st, iz, nullptr).result;
 }
 
 Pool one_group(int n, int ns, double mean, double efc, double cory) {

@@ -14,7 +14,8 @@
 
 namespace {
 
-using traz::sel;
+// The selection state under test.
+traz::SelectionState st{};
 using traz::testrun::count_of;
 using traz::testrun::run_deck;
 
@@ -57,29 +58,29 @@ TEST(StageComposites, ThreeStagesOfThreePredictors) {
     EXPECT_NEAR(s.ef1[1], 1.3 * r, 1e-15);
     EXPECT_NEAR(s.ef1[2], 0.8 * r, 1e-15);
 
-    // The shared state lists the strict lower triangle row by row.
-    traz::fill_state(d, s);
-    EXPECT_EQ(sel.corc[0], s.Cormc(2, 1));
-    EXPECT_EQ(sel.corc[1], s.Cormc(3, 1));
-    EXPECT_EQ(sel.corc[2], s.Cormc(3, 2));
-    for (int i = 3; i < 10; ++i) EXPECT_EQ(sel.corc[i], 0.0);
-    EXPECT_EQ(sel.Cormc(3, 2), s.Cormc(3, 2));
-    EXPECT_EQ(sel.Ef(1, 2), s.ef1[1]);
-    for (int j = 1; j <= 3; ++j) EXPECT_EQ(sel.Ef(2, j), 0.0);
-    EXPECT_EQ(sel.pg[1], 0.7);
-    EXPECT_EQ(sel.efc[1], 0.0);
-    EXPECT_EQ(sel.srtot, 0.2);
-    EXPECT_EQ(sel.ns[2], 10);
-    EXPECT_EQ(sel.ns[3], 0);
+    // The selection state lists the strict lower triangle row by row.
+    st = traz::selection_state(d, s);
+    EXPECT_EQ(st.corc[0], s.Cormc(2, 1));
+    EXPECT_EQ(st.corc[1], s.Cormc(3, 1));
+    EXPECT_EQ(st.corc[2], s.Cormc(3, 2));
+    for (int i = 3; i < 10; ++i) EXPECT_EQ(st.corc[i], 0.0);
+    EXPECT_EQ(st.Cormc(3, 2), s.Cormc(3, 2));
+    EXPECT_EQ(st.Ef(1, 2), s.ef1[1]);
+    for (int j = 1; j <= 3; ++j) EXPECT_EQ(st.Ef(2, j), 0.0);
+    EXPECT_EQ(st.pg[1], 0.7);
+    EXPECT_EQ(st.efc[1], 0.0);
+    EXPECT_EQ(st.srtot, 0.2);
+    EXPECT_EQ(st.ns[2], 10);
+    EXPECT_EQ(st.ns[3], 0);
 }
 
 TEST(StageComposites, SingleStageStateHasNoCorrelationList) {
     const traz::Deck d = read("2 1 20 5\n0.6 0.4\n0.5 0.3\n0.2\n0.4 0.1\n2 0.3 7\n0.5\n1e-4 1000\n");
     traz::StageValues s;
     traz::derive_stages(d, s);
-    traz::fill_state(d, s);
-    for (double c : sel.corc) EXPECT_EQ(c, 0.0);
-    EXPECT_DOUBLE_EQ(sel.Cormc(1, 1), 1.0);
+    st = traz::selection_state(d, s);
+    for (double c : st.corc) EXPECT_EQ(c, 0.0);
+    EXPECT_DOUBLE_EQ(st.Cormc(1, 1), 1.0);
 }
 
 // ln( N_(k-1)! / (N_k! (N_(k-1) - N_k - 1)!) ) from sums of logarithms.
@@ -89,35 +90,35 @@ double log_constant(int before, int after) {
 }
 
 void set_counts(int napp, std::initializer_list<int> ns) {
-    sel = traz::SelectionState{};
-    sel.napp = napp;
-    sel.nstage = static_cast<int>(ns.size());
+    st = traz::SelectionState{};
+    st.napp = napp;
+    st.nstage = static_cast<int>(ns.size());
     int k = 0;
-    for (int n : ns) sel.ns[k++] = n;
+    for (int n : ns) st.ns[k++] = n;
 }
 
 TEST(OrderStatisticConstants, LogOfDensityConstants) {
     set_counts(100, {40, 12, 3});
-    traz::order_statistic_constants();
-    EXPECT_NEAR(sel.dl4c[0], log_constant(100, 40), 1e-12);
-    EXPECT_NEAR(sel.dl4c[1], log_constant(40, 12), 1e-12);
-    EXPECT_NEAR(sel.dl4c[2], log_constant(12, 3), 1e-12);
+    traz::order_statistic_constants(st);
+    EXPECT_NEAR(st.dl4c[0], log_constant(100, 40), 1e-12);
+    EXPECT_NEAR(st.dl4c[1], log_constant(40, 12), 1e-12);
+    EXPECT_NEAR(st.dl4c[2], log_constant(12, 3), 1e-12);
 }
 
 TEST(OrderStatisticConstants, StageRejectingOneOrNone) {
     // Rejecting exactly one applicant: (N-N_k-1)! = 0! = 1, so the constant is ln N.
     set_counts(10, {9});
-    traz::order_statistic_constants();
-    EXPECT_NEAR(sel.dl4c[0], std::log(10.0), 1e-13);
+    traz::order_statistic_constants(st);
+    EXPECT_NEAR(st.dl4c[0], std::log(10.0), 1e-13);
     // Keeping everyone: -1 for that stage, the other stages as usual.
     set_counts(20, {10, 10, 4});
-    traz::order_statistic_constants();
-    EXPECT_NEAR(sel.dl4c[0], log_constant(20, 10), 1e-12);
-    EXPECT_EQ(sel.dl4c[1], -1.0);
-    EXPECT_NEAR(sel.dl4c[2], log_constant(10, 4), 1e-12);
+    traz::order_statistic_constants(st);
+    EXPECT_NEAR(st.dl4c[0], log_constant(20, 10), 1e-12);
+    EXPECT_EQ(st.dl4c[1], -1.0);
+    EXPECT_NEAR(st.dl4c[2], log_constant(10, 4), 1e-12);
     set_counts(7, {7});
-    traz::order_statistic_constants();
-    EXPECT_EQ(sel.dl4c[0], -1.0);
+    traz::order_statistic_constants(st);
+    EXPECT_EQ(st.dl4c[0], -1.0);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -202,16 +203,16 @@ struct Constants {
 };
 
 Constants constants_for(int napp, int ns) {
-    sel = traz::SelectionState{};
-    sel.nstage = 1;
-    sel.napp = napp;
-    sel.ns[0] = ns;
+    st = traz::SelectionState{};
+    st.nstage = 1;
+    st.napp = napp;
+    st.ns[0] = ns;
     std::FILE* err = std::tmpfile();
     traz::reset_messages();
     traz::set_message_stream(err);
     Constants c;
     try {
-        traz::order_statistic_constants();
+        traz::order_statistic_constants(st);
     } catch (const traz::FatalLibraryError&) {
         c.fatal = true;
     }
@@ -250,7 +251,7 @@ TEST(FatalLogGamma, StageKeepingEveryoneIsNotAnError) {
     const Constants c = constants_for(10, 10);
     EXPECT_FALSE(c.fatal);
     EXPECT_EQ(c.messages, "");
-    EXPECT_EQ(sel.dl4c[0], -1.0);
+    EXPECT_EQ(st.dl4c[0], -1.0);
 }
 
 // ---------------------------------------------------------------------------------------

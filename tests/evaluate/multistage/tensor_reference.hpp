@@ -10,9 +10,8 @@
 // 1e-16 of its largest value seen. Every interval gets the same n-point Gauss-Legendre rule.
 // The seven selectors of the pass plan are integrated at the same points.
 //
-// The first form needs the calling thread's selection state filled (fill_state,
-// order_statistic_constants); the second fills it from a deck.
-// Uses sel.iz and restores it; drops the thread's point memo (ftest_forget) as it goes.
+// The first form takes a filled selection state (selection_state, order_statistic_constants);
+// the second fills one from a deck. Drops the thread's point memo (ftest_forget) as it goes.
 #pragma once
 #include <gsl/gsl_integration.h>
 
@@ -43,6 +42,7 @@ namespace detail {
 // The problem's first k stage factors along one line: coordinate k-1 varies, the earlier
 // ones are fixed.
 struct Line {
+    const SelectionState& st;
     int k;
     double z[3];
     long* count;
@@ -50,23 +50,20 @@ struct Line {
         double a[3] = {z[0], z[1], z[2]};
         a[k - 1] = t;
         double f = 0.0;
-        const int saved = sel.iz;
-        sel.iz = 0;  // no factor: the bare density
-        ftest(k, a, 1, &f);
-        sel.iz = saved;
+        ftest(st, 0, k, a, 1, &f);  // selector 0, no factor: the bare density
         ++*count;
         return f > 0.0 && std::isfinite(f) ? f : 0.0;
     }
     // Probability of scoring above the cuts z(1..k) with z(k) = t, over the mixture.
     double mass(double t) const {
         double s = 0.0;
-        for (int g = 1; g <= sel.ngroup; ++g) {
+        for (int g = 1; g <= st.ngroup; ++g) {
             double a[3];
-            for (int j = 1; j <= k; ++j) a[j - 1] = (j == k ? t : z[j - 1]) - sel.Ef(g, j);
+            for (int j = 1; j <= k; ++j) a[j - 1] = (j == k ? t : z[j - 1]) - st.Ef(g, j);
             double err = 0, p = 0;
             int ifail = 0;
-            g01hbt(k, a, a, sel.corc, err, ifail, p);
-            s += sel.pg[g - 1] * p;
+            g01hbt(k, a, a, st.corc, err, ifail, p);
+            s += st.pg[g - 1] * p;
         }
         return s;
     }
@@ -76,8 +73,8 @@ struct Line {
 inline void interval(Line& line, double& lo, double& hi) {
     // Start where the expected number passes: mass(t) / mass of the earlier stages = (n_k + 1/2)/(n_(k-1) + 1).
     const int k = line.k;
-    const double before = k == 1 ? 1.0 : Line{k - 1, {line.z[0], line.z[1], 0}, line.count}.mass(line.z[k - 2]);
-    const double target = before * (sel.ns[k - 1] + 0.5) / ((k == 1 ? sel.napp : sel.ns[k - 2]) + 1.0);
+    const double before = k == 1 ? 1.0 : Line{line.st, k - 1, {line.z[0], line.z[1], 0}, line.count}.mass(line.z[k - 2]);
+    const double target = before * (line.st.ns[k - 1] + 0.5) / ((k == 1 ? line.st.napp : line.st.ns[k - 2]) + 1.0);
     double a = -12, b = 12;
     for (int i = 0; i < 50; ++i) ((line.mass(0.5 * (a + b)) > target) ? a : b) = 0.5 * (a + b);
     const double t0 = 0.5 * (a + b);
@@ -109,10 +106,9 @@ inline void interval(Line& line, double& lo, double& hi) {
 
 // The seven selector integrals with n Gauss-Legendre points per interval, and the report's
 // quantities from them by the pass plan's arithmetic.
-inline Reference tensor_reference(int n) {
+inline Reference tensor_reference(const SelectionState& st, int n) {
     Reference ref;
-    const int K = sel.nstage;
-    const int saved = sel.iz;
+    const int K = st.nstage;
     gsl_integration_glfixed_table* rule = gsl_integration_glfixed_table_alloc(n);
     std::vector<double> x(n), w(n);
     for (int i = 0; i < n; ++i) gsl_integration_glfixed_point(-1.0, 1.0, i, &x[i], &w[i], rule);
@@ -123,7 +119,7 @@ inline Reference tensor_reference(int n) {
     // values at every point into sums.
     auto level = [&](auto&& self, int k, double weight, double* sums) -> void {
         if (k < 1 || k > 3) return;
-        detail::Line line{k, {z[0], z[1], z[2]}, &ref.evaluations};
+        detail::Line line{st, k, {z[0], z[1], z[2]}, &ref.evaluations};
         double lo, hi;
         detail::interval(line, lo, hi);
         const double half = 0.5 * (hi - lo), mid = 0.5 * (hi + lo);
@@ -138,19 +134,17 @@ inline Reference tensor_reference(int n) {
             for (int s = 0; s < 7; ++s) {
                 double a[3] = {z[0], z[1], z[2]};
                 double f = 0.0;
-                sel.iz = kSelectors[s];
-                ftest(K, a, 1, &f);
+                ftest(st, kSelectors[s], K, a, 1, &f);
                 sums[s] += wi * f;
             }
             ++ref.evaluations;
         }
     };
     level(level, 1, 1.0, ref.integral);
-    sel.iz = saved;
 
     const double* I = ref.integral;
-    const double srtot = sel.srtot, pg1 = sel.pg[0], pg2 = sel.pg[1];
-    const double Kn = sel.ns[K - 1];
+    const double srtot = st.srtot, pg1 = st.pg[0], pg2 = st.pg[1];
+    const double Kn = st.ns[K - 1];
     ref.E = I[0];
     ref.mass = I[1] + I[2];
     ref.R2 = I[3] * srtot;
@@ -169,9 +163,9 @@ inline Reference tensor_reference(std::string_view deck_text, int n, bool& ok) {
     ok = read_deck(deck_text, d, error) && d.nstage >= 2 && d.nstage <= 3;
     if (!ok) return {};
     derive_stages(d, s);
-    fill_state(d, s);
-    order_statistic_constants();
-    return tensor_reference(n);
+    SelectionState st = selection_state(d, s);
+    order_statistic_constants(st);
+    return tensor_reference(st, n);
 }
 
 } // namespace traz::tensorref

@@ -60,6 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
 // One pass through integrate_multistage: which budgets are refused, and what a refused
 // pass carries.
 
+// The problem of the pass and its selector.
+traz::SelectionState st{};
+int st_iz = 0;
+
 // Fills the selection state from a deck and sets the selector.
 void load_problem(const std::string& deck_text, int iz) {
     static traz::Deck d;
@@ -69,9 +73,9 @@ void load_problem(const std::string& deck_text, int iz) {
     std::string error;
     ASSERT_TRUE(traz::read_deck(deck_text, d, error)) << error;
     traz::derive_stages(d, s);
-    traz::fill_state(d, s);
-    traz::order_statistic_constants();
-    traz::sel.iz = iz;
+    st = traz::selection_state(d, s);
+    traz::order_statistic_constants(st);
+    st_iz = iz;
 }
 
 struct Pass {
@@ -82,7 +86,7 @@ struct Pass {
 Pass one_pass(double result, double abserr, double relerr, int maxcls) {
     std::FILE* out = std::tmpfile();
     Pass p{result, abserr, ""};
-    traz::integrate_multistage(out, p.result, p.abserr, relerr, maxcls);
+    traz::integrate_multistage(out, st, st_iz, p.result, p.abserr, relerr, maxcls);
     p.line = read_stream(out);
     return p;
 }
