@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/io.hpp"
+#include "traz/traz.hpp"
 #include "evaluate/evaluate.hpp"
 #include "views/report.hpp"
 #include "model/messages.hpp"
@@ -41,7 +42,7 @@ struct Options {
     bool fitted = false;
 };
 
-int run_decks(const Options& o, float program_start) {
+int run_decks(const Options& o) {
     std::FILE* out = traz::open_output(o.output);
     if (out == nullptr) return traz::kRunWriteError;
     std::vector<std::string> decks = o.decks;
@@ -51,28 +52,25 @@ int run_decks(const Options& o, float program_start) {
 
     int worst = traz::kRunOk;
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
-    if (o.format == "csv") std::fputs(traz::csv_header().c_str(), out);
+    if (o.format == "csv") std::fputs(traz::csv_header({}).c_str(), out);
     for (std::size_t i = 0; i < decks.size(); ++i) {
-        traz::RunOptions opt;
-        opt.source = decks[i];
-        opt.fitted = o.fitted;
-        if (i == 0) {
-            opt.has_start = true;
-            opt.start = program_start;
-        }
-        traz::set_message_stream(stderr);
-        traz::RunRecord rec;
+        traz::Result result;
         std::string text, why;
         if (traz::read_input(decks[i], text, why)) {
-            traz::compute(text, rec, opt);
+            result = traz::evaluate_deck(text, {decks[i]}, o.fitted ? traz::Integration::fitted
+                                                                    : traz::Integration::automatic);
+            std::fputs(result.library_messages.c_str(), stderr);
         } else {
-            rec.source = decks[i];
-            rec.outcome = traz::Outcome::unreadable;
-            rec.diagnostic = "cannot read: " + why;
+            auto unreadable = std::make_shared<traz::RunRecord>();
+            unreadable->source = decks[i];
+            unreadable->outcome = traz::Outcome::unreadable;
+            unreadable->diagnostic = "cannot read: " + why;
+            result.record = unreadable;
         }
+        const traz::RunRecord& rec = *result.record;
         traz::write_diagnostics(stderr, rec);
         if (o.format == "json") all.push_back(traz::to_json(rec));
-        else if (o.format == "csv") std::fputs(traz::csv_row(rec).c_str(), out);
+        else if (o.format == "csv") std::fputs(traz::csv_row(rec, {}).c_str(), out);
         else traz::write_report(out, rec);
         worst = std::max(worst, traz::exit_status(rec));
     }
@@ -87,7 +85,6 @@ int run_decks(const Options& o, float program_start) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const float program_start = traz::cpu_seconds();
     CLI::App app{"TRAZ: expected criterion score, selection rates, adverse-impact ratio and the SD of the\n"
                  "average criterion score of those selected from a finite, mixed applicant pool in one,\n"
                  "two or three selection stages.",
@@ -156,5 +153,5 @@ int main(int argc, char** argv) {
         return traz::run_sweep(so);
     }
     if (*plot) return traz::plot_csv(plot_in, plot_out);
-    return run_decks(o, program_start);
+    return run_decks(o);
 }

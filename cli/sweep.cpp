@@ -5,22 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "cli/io.hpp"
+#include "deck/sweep_range.hpp"
+#include "traz/traz.hpp"
 #include "evaluate/evaluate.hpp"
-#include "views/report.hpp"
-#include "model/messages.hpp"
 #include "views/plot.hpp"
 #include "views/views.hpp"
 
@@ -28,41 +22,21 @@ namespace traz {
 
 namespace {
 
-// CPU time of the calling thread: a point's seconds, whatever the other threads do.
-float thread_cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<float>(ts.tv_sec) + static_cast<float>(ts.tv_nsec) * 1.0e-9f;
-}
-
 std::string base_name(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// One point of the grid: its 1-based index, its values, and what its run gave.
-struct Point {
-    int index = 0;
-    double v[2] = {0.0, NAN};
-    std::string row;          // CSV row or JSON text
-    std::string messages;     // library messages of the run
-    std::string diagnostic;   // refusal reason
-    std::vector<std::string> warnings;
-    PlotPoint plot;
-    int status = 0;
-};
-
-PlotPoint plot_point(const RunRecord& rec, double v1, double v2) {
+PlotPoint plot_point(const Result& r, const std::vector<double>& v) {
     PlotPoint p;
-    p.v1 = v1;
-    p.v2 = v2;
-    p.computed = rec.outcome == Outcome::computed;
-    const Results& r = rec.results;
-    p.E = r.criterion.value, p.E_err = r.criterion.error;
-    p.R1 = r.rate1.value, p.R1_err = r.rate1.error;
-    p.R2 = r.rate2.value, p.R2_err = r.rate2.error;
-    p.AI = r.ai.value, p.AI_err = r.ai.error;
-    p.SD = r.sd.value, p.SD_err = r.sd.error;
+    p.v1 = v[0];
+    p.v2 = v.size() > 1 ? v[1] : NAN;
+    p.computed = r.ok();
+    p.E = r.expected_criterion_score.value, p.E_err = r.expected_criterion_score.error_bound;
+    p.R1 = r.selection_rate_group1.value, p.R1_err = r.selection_rate_group1.error_bound;
+    p.R2 = r.selection_rate_group2.value, p.R2_err = r.selection_rate_group2.error_bound;
+    p.AI = r.ai_ratio.value, p.AI_err = r.ai_ratio.error_bound;
+    p.SD = r.sd_average_criterion_score.value, p.SD_err = r.sd_average_criterion_score.error_bound;
     return p;
 }
 
@@ -74,17 +48,17 @@ std::string what_varies(const SweepRange& r) {
 
 class ProgressBar {
 public:
-    explicit ProgressBar(bool shown, int total) : shown_(shown), total_(total), start_(clock::now()) {}
-    void show(int done) {
+    explicit ProgressBar(bool shown) : shown_(shown), start_(clock::now()) {}
+    void show(int done, int total) {
         if (!shown_) return;
         const double elapsed = std::chrono::duration<double>(clock::now() - start_).count();
         constexpr int width = 30;
-        const int filled = total_ > 0 ? done * width / total_ : width;
+        const int filled = total > 0 ? done * width / total : width;
         std::string bar(static_cast<std::size_t>(filled), '=');
         if (filled < width) bar += '>' + std::string(static_cast<std::size_t>(width - filled - 1), ' ');
         std::string left = "--:--";
-        if (done > 0) left = clock_text(elapsed / done * (total_ - done));
-        std::fprintf(stderr, "\r  %d/%d points [%s] %s elapsed, ~%s left ", done, total_, bar.c_str(),
+        if (done > 0) left = clock_text(elapsed / done * (total - done));
+        std::fprintf(stderr, "\r  %d/%d points [%s] %s elapsed, ~%s left ", done, total, bar.c_str(),
                      clock_text(elapsed).c_str(), left.c_str());
         std::fflush(stderr);
     }
@@ -102,67 +76,24 @@ private:
         return buf;
     }
     bool shown_;
-    int total_;
     clock::time_point start_;
 };
 
-// Runs one point on the calling thread and keeps what its output needs.
-void run_point(Point& pt, const Deck& base, const std::vector<SweepRange>& ranges, const std::vector<double>& mix_to,
-               const SweepOptions& o) {
-    auto deck = std::make_unique<Deck>();
-    auto scratch = std::make_unique<Deck>();
-    std::string error;
-    bool ok = apply_range_value(base, ranges[0], pt.v[0], mix_to, *deck, error);
-    if (ok && ranges.size() > 1) {
-        ok = apply_range_value(*deck, ranges[1], pt.v[1], mix_to, *scratch, error);
-        std::swap(deck, scratch);
-    }
-    RunRecord rec;
-    if (!ok) {
-        // Checked before the sweep started; kept as a row should it ever happen.
-        rec.outcome = Outcome::refused;
-        rec.diagnostic = error;
-        rec.source = o.base;
-    } else {
-        RunOptions opt;
-        opt.source = o.base;
-        opt.fitted = o.fitted;
-        opt.cpu_clock = &thread_cpu_seconds;
-        char* buf = nullptr;
-        std::size_t len = 0;
-        std::FILE* m = open_memstream(&buf, &len);
-        set_message_stream(m);
-        compute_deck(*deck, rec, opt);
-        set_message_stream(nullptr);
-        if (m != nullptr) {
-            std::fclose(m);
-            pt.messages.assign(buf, len);
-            std::free(buf);
-        }
-    }
-    std::vector<std::string> values;
-    for (std::size_t j = 0; j < ranges.size(); ++j) values.push_back(format_value(ranges[j], pt.v[j]));
-    if (o.format == "json") {
-        nlohmann::ordered_json obj = {{"point", pt.index}};
+// The row of one point: CSV with the point number and the varied values first, or a JSON
+// object with them.
+std::string point_row(const SweepPoint& p, const std::vector<SweepRange>& ranges, const std::string& format) {
+    const RunRecord& rec = *p.result.record;
+    if (format == "json") {
+        nlohmann::ordered_json obj = {{"point", p.point}};
         nlohmann::ordered_json varied = nlohmann::ordered_json::object();
-        for (std::size_t j = 0; j < ranges.size(); ++j) varied[ranges[j].name] = pt.v[j];
+        for (std::size_t j = 0; j < ranges.size(); ++j) varied[ranges[j].name] = p.values[j];
         obj["varied"] = varied;
         obj.update(to_json(rec));
-        pt.row = obj.dump(2);
-    } else {
-        values.insert(values.begin(), std::to_string(pt.index));
-        pt.row = csv_row(rec, values);
+        return obj.dump(2);
     }
-    pt.diagnostic = rec.diagnostic;
-    pt.warnings = rec.warnings;
-    pt.plot = plot_point(rec, pt.v[0], ranges.size() > 1 ? pt.v[1] : NAN);
-    pt.status = exit_status(rec);
-}
-
-int worker_count(int jobs, std::size_t points) {
-    int n = jobs > 0 ? jobs : static_cast<int>(std::thread::hardware_concurrency());
-    if (n < 1) n = 1;
-    return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(n), std::max<std::size_t>(points, 1)));
+    std::vector<std::string> values{std::to_string(p.point)};
+    for (std::size_t j = 0; j < ranges.size(); ++j) values.push_back(format_value(ranges[j], p.values[j]));
+    return csv_row(rec, values);
 }
 
 bool write_plot(const std::string& path, const std::string& base, const std::vector<SweepRange>& ranges,
@@ -204,102 +135,66 @@ int run_sweep(const SweepOptions& o) {
         std::fprintf(stderr, "traz: %s: cannot read: %s\n", o.base.c_str(), why.c_str());
         return kRunBadDeck;
     }
-    auto base = std::make_unique<Deck>();
-    if (!read_deck(text, *base, why)) {
-        std::fprintf(stderr, "traz: %s: %s\n", o.base.c_str(), why.c_str());
+    SweepSpec spec;
+    Design base;
+    try {
+        base = Design::from_deck(text);
+    } catch (const Error& e) {
+        std::fprintf(stderr, "traz: %s: %s\n", o.base.c_str(), e.what());
         return kRunBadDeck;
     }
-    if (o.vary.empty() || o.vary.size() > 2) {
-        std::fprintf(stderr, "traz: sweep: give one or two --vary ranges\n");
-        return kRunBadDeck;
-    }
-    std::vector<double> mix_to;
-    if (!o.mix_to.empty() && !parse_weights(o.mix_to, mix_to, why)) {
+    if (o.fitted) base.integration = Integration::fitted;
+    spec.vary = o.vary;
+    if (!o.mix_to.empty() && !parse_weights(o.mix_to, spec.mix_to, why)) {
         std::fprintf(stderr, "traz: sweep: --mix-to %s\n", why.c_str());
         return kRunBadDeck;
     }
-    std::vector<SweepRange> ranges(o.vary.size());
-    for (std::size_t j = 0; j < o.vary.size(); ++j) {
-        if (!parse_range(o.vary[j], ranges[j], why) || !check_range(*base, ranges[j], mix_to, why)) {
-            std::fprintf(stderr, "traz: sweep: %s\n", why.c_str());
-            return kRunBadDeck;
-        }
-    }
-    if (ranges.size() == 2 && ranges[0].name == ranges[1].name) {
-        std::fprintf(stderr, "traz: sweep: %s is varied twice\n", ranges[0].name.c_str());
+    spec.jobs = o.jobs;
+    spec.shard_index = o.shard_index;
+    spec.shard_count = o.shard_count;
+    spec.source = o.base;
+    try {
+        sweep_names(base, spec);  // refuses a bad range before any point
+    } catch (const Error& e) {
+        std::fprintf(stderr, "traz: %s\n", e.what());
         return kRunBadDeck;
     }
-
-    // The grid, the first range varying fastest; this shard's points only.
-    const std::size_t n1 = ranges[0].values.size(), n2 = ranges.size() > 1 ? ranges[1].values.size() : 1;
-    std::vector<Point> points;
-    for (std::size_t i2 = 0; i2 < n2; ++i2)
-        for (std::size_t i1 = 0; i1 < n1; ++i1) {
-            const int index = static_cast<int>(i2 * n1 + i1) + 1;
-            if ((index - 1) % o.shard_count != o.shard_index - 1) continue;
-            Point p;
-            p.index = index;
-            p.v[0] = ranges[0].values[i1];
-            if (ranges.size() > 1) p.v[1] = ranges[1].values[i2];
-            points.push_back(std::move(p));
-        }
+    std::vector<SweepRange> ranges(spec.vary.size());
+    for (std::size_t j = 0; j < ranges.size(); ++j) parse_range(spec.vary[j], ranges[j], why);
 
     std::FILE* out = open_output(o.output);
     if (out == nullptr) return kRunWriteError;
+    ProgressBar bar(o.progress && isatty(STDERR_FILENO));
+    spec.progress = [&](int done, int total) { bar.show(done, total); };
 
-    // Workers take the next point until none is left; each point's results depend on its
-    // deck alone, never on the thread or the order.
-    std::atomic<std::size_t> next{0};
-    std::mutex lock;
-    std::condition_variable progressed;
-    int done = 0;
-    const int nworkers = worker_count(o.jobs, points.size());
-    std::vector<std::thread> workers;
-    for (int w = 0; w < nworkers; ++w)
-        workers.emplace_back([&] {
-            for (std::size_t i; (i = next.fetch_add(1)) < points.size();) {
-                run_point(points[i], *base, ranges, mix_to, o);
-                const std::lock_guard<std::mutex> hold(lock);
-                ++done;
-                progressed.notify_one();
-            }
-        });
-    ProgressBar bar(o.progress && isatty(STDERR_FILENO), static_cast<int>(points.size()));
-    {
-        std::unique_lock<std::mutex> hold(lock);
-        while (done < static_cast<int>(points.size())) {
-            bar.show(done);
-            progressed.wait_for(hold, std::chrono::milliseconds(250));
-        }
-        bar.show(done);
-    }
-    for (std::thread& t : workers) t.join();
-    bar.finish();
-
-    // Rows in point order.
-    int worst = kRunOk, refused = 0, warned = 0;
+    // Rows in point order, each written as soon as it and the points before it are done.
     if (o.format == "json") {
         std::fputs("[\n", out);
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            std::fputs(points[i].row.c_str(), out);
-            std::fputs(i + 1 < points.size() ? ",\n" : "\n", out);
-        }
-        std::fputs("]\n", out);
     } else {
         std::vector<std::string> names{"point"};
         for (const SweepRange& r : ranges) names.push_back(r.name);
         std::fputs(csv_header(names).c_str(), out);
-        for (const Point& p : points) std::fputs(p.row.c_str(), out);
     }
-    for (const Point& p : points) {
-        if (!p.messages.empty()) {
-            std::fprintf(stderr, "traz: sweep point %d: library messages:\n", p.index);
-            std::fputs(p.messages.c_str(), stderr);
+    int worst = kRunOk, refused = 0, warned = 0, written = 0;
+    std::vector<PlotPoint> plot_points;
+    const auto each = [&](const SweepPoint& p) {
+        const std::string row = point_row(p, ranges, o.format);
+        if (o.format == "json") std::fputs(written > 0 ? ",\n" : "", out);
+        std::fputs(row.c_str(), out);
+        ++written;
+        if (!p.result.library_messages.empty()) {
+            std::fprintf(stderr, "traz: sweep point %d: library messages:\n", p.point);
+            std::fputs(p.result.library_messages.c_str(), stderr);
         }
-        worst = std::max(worst, p.status);
-        refused += p.status == kRunBadDeck ? 1 : 0;
-        warned += p.warnings.empty() ? 0 : 1;
-    }
+        const int status = exit_status(*p.result.record);
+        worst = std::max(worst, status);
+        refused += status == kRunBadDeck ? 1 : 0;
+        warned += p.result.warnings.empty() ? 0 : 1;
+        plot_points.push_back(plot_point(p.result, p.values));
+    };
+    const std::vector<SweepPoint> points = sweep(base, spec, each);
+    bar.finish();
+    if (o.format == "json") std::fputs(written > 0 ? "\n]\n" : "]\n", out);
     if (refused > 0)
         std::fprintf(stderr, "traz: sweep: %d of %zu points refused by the deck checks (their rows give the reason)\n",
                      refused, points.size());
@@ -308,11 +203,7 @@ int run_sweep(const SweepOptions& o) {
                      points.size());
 
     if (close_output(out, o.output) != kRunOk) return kRunWriteError;
-    if (!o.plot.empty()) {
-        std::vector<PlotPoint> pp;
-        for (const Point& p : points) pp.push_back(p.plot);
-        if (!write_plot(o.plot, o.base, ranges, pp)) return kRunWriteError;
-    }
+    if (!o.plot.empty() && !write_plot(o.plot, o.base, ranges, plot_points)) return kRunWriteError;
     return worst;
 }
 

@@ -149,8 +149,11 @@ bool DeckReader::next_token(std::string_view& tok) {
 }
 
 bool DeckReader::fail(const std::string& why) {
-    error_ = "deck statement " + std::to_string(stmt_) + " (" + what_ + "), item " +
-             std::to_string(item_) + ": " + why;
+    fault_.statement = stmt_;
+    fault_.item = item_;
+    fault_.line = fault_.last_line = line_no_;
+    fault_.message = "deck statement " + std::to_string(stmt_) + " (" + what_ + "), item " +
+                     std::to_string(item_) + ": " + why;
     return false;
 }
 
@@ -202,10 +205,18 @@ bool read_doubles(DeckReader& in, double* v, int n, int stride = 1, std::int32_t
 } // namespace
 
 bool read_deck(std::string_view text, Deck& d, std::string& error) {
+    DeckFault fault;
+    const bool ok = read_deck(text, d, fault);
+    error = fault.message;
+    return ok;
+}
+
+bool read_deck(std::string_view text, Deck& d, DeckFault& fault) {
     DeckReader in(text);
     DeckLines& at = d.lines;
     auto fail = [&](const std::string& why) {
-        error = in.error().empty() ? why : in.error();
+        fault = in.fault();
+        if (fault.message.empty()) fault.message = why;
         return false;
     };
     auto refuse = [&](const std::string& why) {

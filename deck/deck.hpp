@@ -34,6 +34,16 @@ struct DeckLines {
     std::int32_t Correlation(int i, int j) const { return correlations[(i - 1) + kMaxPred * (j - 1)]; }
 };
 
+// Where a deck is at fault and why: the statement (1..8), the item within it (0 for the
+// statement as a whole), the first and last line of the deck text it concerns (0 when the
+// deck did not come from text), and the one-line message the command line prints.
+struct DeckFault {
+    int statement = 0;
+    int item = 0;
+    int line = 0, last_line = 0;
+    std::string message;
+};
+
 // Name of a deck statement in diagnostics; `index` is the stage of statement 2 and the
 // row of statement 4.
 std::string statement_name(int no, int index = 0);
@@ -80,7 +90,8 @@ public:
     // no item still consumes one line.
     void end();
 
-    const std::string& error() const { return error_; }
+    const std::string& error() const { return fault_.message; }
+    const DeckFault& fault() const { return fault_; }
     // Line of the latest item read; after end(), of the statement's last line.
     int line() const { return line_no_; }
     // First line of the current statement (0 before its first item or its end).
@@ -102,12 +113,14 @@ private:
     bool comma_seen_ = false;     // a comma since the last value
     int stmt_ = 0, item_ = 0;
     std::string what_;
-    std::string error_;
+    DeckFault fault_;
 };
 
 // Reads and completes the whole deck. Returns false with a one-line diagnostic in `error`
 // for a malformed or short deck or counts that cannot describe a problem.
 bool read_deck(std::string_view text, Deck& deck, std::string& error);
+// The same with the statement, item and line of the fault.
+bool read_deck(std::string_view text, Deck& deck, DeckFault& fault);
 
 // The deck as deck text that read_deck reads back to the same values (numbers written with
 // the shortest digits that round-trip). The deck's values must be finite.

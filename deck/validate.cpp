@@ -42,16 +42,23 @@ std::string lines_text(int first, int last) {
 }
 
 // "deck statement 1 (...), item 4 on line 1: why"
-bool item_fault(std::string& message, int no, const std::string& what, int item, int line, const std::string& why) {
-    message = "deck statement " + std::to_string(no) + " (" + what + "), item " + std::to_string(item) +
-              " on line " + std::to_string(line) + ": " + why;
+bool item_fault(DeckFault& fault, int no, const std::string& what, int item, int line, const std::string& why) {
+    fault.statement = no;
+    fault.item = item;
+    fault.line = fault.last_line = line;
+    fault.message = "deck statement " + std::to_string(no) + " (" + what + "), item " + std::to_string(item) +
+                    " on line " + std::to_string(line) + ": " + why;
     return false;
 }
 
 // "deck statement 4 (...), lines 4 to 5: why", for a fault of several items.
-bool statement_fault(std::string& message, int no, const std::string& what, int first, int last,
+bool statement_fault(DeckFault& fault, int no, const std::string& what, int first, int last,
                      const std::string& why) {
-    message = "deck statement " + std::to_string(no) + " (" + what + "), " + lines_text(first, last) + ": " + why;
+    fault.statement = no;
+    fault.item = 0;
+    fault.line = first;
+    fault.last_line = last;
+    fault.message = "deck statement " + std::to_string(no) + " (" + what + "), " + lines_text(first, last) + ": " + why;
     return false;
 }
 
@@ -81,10 +88,10 @@ int cholesky(double* a, int n, int ld) {
     return info;
 }
 
-bool check_counts(const Deck& d, std::string& message) {
+bool check_counts(const Deck& d, DeckFault& fault) {
     const std::string what = statement_name(1);
     if (d.napp < 2)
-        return item_fault(message, 1, what, 3, d.lines.counts[2],
+        return item_fault(fault, 1, what, 3, d.lines.counts[2],
                           "a pool of " + std::to_string(d.napp) + " applicants leaves nobody to select: "
                           "at least 2 are needed");
     for (int k = 1; k <= d.nstage; ++k) {
@@ -93,62 +100,62 @@ bool check_counts(const Deck& d, std::string& message) {
         const int item = 3 + k, line = d.lines.counts[2 + k];
         const std::string stage = "stage " + std::to_string(k);
         if (n == prev)
-            return item_fault(message, 1, what, item, line,
+            return item_fault(fault, 1, what, item, line,
                               stage + " keeps all " + std::to_string(prev) + " applicants: drop that stage");
         if (n > prev || n < 1)
-            return item_fault(message, 1, what, item, line,
+            return item_fault(fault, 1, what, item, line,
                               stage + " keeps " + std::to_string(n) + " of " + std::to_string(prev) +
                                   " applicants" + (n < 1 ? ": at least 1 must be kept" : ""));
     }
     return true;
 }
 
-bool check_correlation_items(const Deck& d, std::string& message) {
+bool check_correlation_items(const Deck& d, DeckFault& fault) {
     for (int i = 1; i <= d.npred; ++i)
         if (!(std::fabs(d.coryt[i - 1]) <= 1.0))
-            return item_fault(message, 3, statement_name(3), i, d.lines.validities[i - 1],
+            return item_fault(fault, 3, statement_name(3), i, d.lines.validities[i - 1],
                               "validity " + num(d.coryt[i - 1]) + " of predictor " + std::to_string(i) +
                                   " is outside [-1, 1]");
     for (int i = 1; i < d.npred; ++i)
         for (int j = i + 1; j <= d.npred; ++j)
             if (!(std::fabs(d.Cormt(i, j)) < 1.0))
-                return item_fault(message, 4, statement_name(4, i), j - i, d.lines.Correlation(i, j),
+                return item_fault(fault, 4, statement_name(4, i), j - i, d.lines.Correlation(i, j),
                                   "correlation " + num(d.Cormt(i, j)) + " of predictors " + std::to_string(i) +
                                       " and " + std::to_string(j) + " is outside (-1, 1)");
     return true;
 }
 
-bool check_settings(const Deck& d, std::string& message) {
+bool check_settings(const Deck& d, DeckFault& fault) {
     const std::string what = statement_name(6);
     const int* line = d.lines.groups;
     if (d.ngroup != 1 && d.ngroup != 2)
-        return item_fault(message, 6, what, 1, line[0],
+        return item_fault(fault, 6, what, 1, line[0],
                           "TRAZ computes one or two groups, not " + std::to_string(d.ngroup));
     const double p = d.pg[0];
     if (d.ngroup == 1 && p != 1.0)
-        return item_fault(message, 6, what, 2, line[1],
+        return item_fault(fault, 6, what, 2, line[1],
                           "the proportion of the only group must be 1, not " + num(p));
     if (d.ngroup == 2 && !(p > 0.0 && p < 1.0))
-        return item_fault(message, 6, what, 2, line[1],
+        return item_fault(fault, 6, what, 2, line[1],
                           "with two groups the proportion of group 1 lies strictly between 0 and 1, not " + num(p));
     if (d.ngroup == 2 && p < kMinProportion)
-        return item_fault(message, 6, what, 2, line[1],
+        return item_fault(fault, 6, what, 2, line[1],
                           "a proportion of group 1 below " + num(kMinProportion) + " (here " + num(p) +
                               ") leaves its selection rate, a difference of two integrals divided by the "
                               "proportion, to rounding");
     if (d.npass < 1)
-        return item_fault(message, 6, what, 3, line[2],
+        return item_fault(fault, 6, what, 3, line[2],
                           std::to_string(d.npass) + " passes compute nothing: at least 1 is needed");
     if (!(std::fabs(d.efc[0]) <= kMaxCriterionMean))
-        return item_fault(message, 7, statement_name(7), 1, d.lines.criterion,
+        return item_fault(fault, 7, statement_name(7), 1, d.lines.criterion,
                           "criterion effect size " + num(d.efc[0]) + " is outside [-" + num(kMaxCriterionMean) +
                               ", " + num(kMaxCriterionMean) + "]");
     if (d.nstage >= 2 && !(d.relerr < 1.0))
-        return item_fault(message, 8, statement_name(8), 1, d.lines.budget[0],
+        return item_fault(fault, 8, statement_name(8), 1, d.lines.budget[0],
                           "a relative error of " + num(d.relerr) + " asks for no accuracy at all: it must be below 1");
     if (d.nstage >= 2 && (d.maxcls < smallest_budget(d.nstage) || d.maxcls > largest_budget(d.nstage))) {
         const std::string stages = d.nstage == 2 ? " for two stages)" : " for three stages)";
-        return item_fault(message, 8, statement_name(8), 2, d.lines.budget[1],
+        return item_fault(fault, 8, statement_name(8), 2, d.lines.budget[1],
                           d.maxcls < smallest_budget(d.nstage)
                               ? "maxcls " + std::to_string(d.maxcls) + " is below the smallest budget the cubature accepts (" +
                                     std::to_string(smallest_budget(d.nstage)) + stages
@@ -161,7 +168,7 @@ bool check_settings(const Deck& d, std::string& message) {
 
 // The predictor correlations must be positive definite and the validities must fit them.
 // `l` receives the Cholesky factor (leading dimension kMaxPred).
-bool check_predictor_matrix(const Deck& d, double* l, std::string& message) {
+bool check_predictor_matrix(const Deck& d, double* l, DeckFault& fault) {
     const int p = d.npred;
     for (int j = 1; j <= p; ++j)
         for (int i = 1; i <= p; ++i) l[(i - 1) + kMaxPred * (j - 1)] = d.Cormt(i, j);
@@ -176,7 +183,7 @@ bool check_predictor_matrix(const Deck& d, double* l, std::string& message) {
             }
         const std::string rows = info == 2 ? "predictor correlations, row 1"
                                            : "predictor correlations, rows 1 to " + std::to_string(info - 1);
-        return statement_fault(message, 4, rows, first, last,
+        return statement_fault(fault, 4, rows, first, last,
                                "the correlations of predictors 1 to " + std::to_string(info) +
                                    " are not positive definite (LAPACK dpotrf, leading minor " +
                                    std::to_string(info) + ")");
@@ -184,20 +191,20 @@ bool check_predictor_matrix(const Deck& d, double* l, std::string& message) {
     return true;
 }
 
-bool check_composites(const Deck& d, const double* l, std::string& message) {
+bool check_composites(const Deck& d, const double* l, DeckFault& fault) {
     const int p = d.npred;
     for (int j = 1; j <= d.nstage; ++j) {
         const std::string stage = "stage " + std::to_string(j);
-        auto fault = [&](const std::string& why) {
-            return statement_fault(message, 2, statement_name(2, j), d.lines.weights[j - 1],
+        auto weights_fault = [&](const std::string& why) {
+            return statement_fault(fault, 2, statement_name(2, j), d.lines.weights[j - 1],
                                    d.lines.weights_last[j - 1], why);
         };
         double scale = 0.0;
         for (int i = 1; i <= p; ++i) scale = std::max(scale, std::fabs(d.Weip(j, i)));
-        if (p == 0) return fault(stage + "'s composite has zero variance: there are no predictors");
-        if (scale == 0.0) return fault(stage + "'s composite has zero variance: all its weights are 0");
+        if (p == 0) return weights_fault(stage + "'s composite has zero variance: there are no predictors");
+        if (scale == 0.0) return weights_fault(stage + "'s composite has zero variance: all its weights are 0");
         if (scale < kMinWeightScale || scale > kMaxWeightScale)
-            return fault(stage + "'s weights (largest " + num(scale) + " in absolute value) are outside the usable range " +
+            return weights_fault(stage + "'s weights (largest " + num(scale) + " in absolute value) are outside the usable range " +
                          num(kMinWeightScale) + " to " + num(kMaxWeightScale) + ": rescale them");
         double var = 0.0, sum = 0.0;
         for (int i = 1; i <= p; ++i) {
@@ -206,7 +213,7 @@ bool check_composites(const Deck& d, const double* l, std::string& message) {
             for (int k = 1; k <= p; ++k) var += vi * d.Cormt(i, k) * (d.Weip(j, k) / scale);
         }
         if (!(var > kZeroVariance * sum * sum))
-            return fault(stage + "'s composite has zero variance: its weights cancel through the predictor "
+            return weights_fault(stage + "'s composite has zero variance: its weights cancel through the predictor "
                                  "correlations (variance " + num(var / (sum * sum), 3) + " of the weights' scale)");
     }
     // The squared multiple correlation of the criterion on the predictors, c' R^-1 c, from
@@ -219,7 +226,7 @@ bool check_composites(const Deck& d, const double* l, std::string& message) {
         r2 += y[i] * y[i];
     }
     if (!(r2 <= 1.0 + kMultipleCorrelationSlack))
-        return statement_fault(message, 3, statement_name(3), d.lines.validities_first,
+        return statement_fault(fault, 3, statement_name(3), d.lines.validities_first,
                                d.lines.validities[std::max(p, 1) - 1],
                                "the validities do not fit the predictor correlations: their multiple correlation "
                                "with the criterion would be " + num(std::sqrt(r2), 4) + ", above 1");
@@ -228,7 +235,7 @@ bool check_composites(const Deck& d, const double* l, std::string& message) {
 
 // The stage composites must be linearly independent: each stage's variance given the earlier
 // stages' composites is kept from the Cholesky factor of their correlation matrix.
-bool check_stage_dependence(const Deck& d, const StageValues& s, std::string& message) {
+bool check_stage_dependence(const Deck& d, const StageValues& s, DeckFault& fault) {
     const int n = d.nstage;
     double a[kMaxStage * kMaxStage];
     for (int j = 1; j <= n; ++j)
@@ -246,7 +253,7 @@ bool check_stage_dependence(const Deck& d, const StageValues& s, std::string& me
             const double r = s.Cormc(j, k);
             if (!(1.0 - r * r > kDependentStage)) {
                 const std::string pair = "stages " + std::to_string(j) + " and " + std::to_string(k);
-                return statement_fault(message, 2, "predictor weights of " + pair, d.lines.weights[j - 1],
+                return statement_fault(fault, 2, "predictor weights of " + pair, d.lines.weights[j - 1],
                                        d.lines.weights_last[k - 1],
                                        r > 0.0 ? pair + " rank on the same composite (correlation " + num(r, 12) +
                                                      "): merge them"
@@ -254,7 +261,7 @@ bool check_stage_dependence(const Deck& d, const StageValues& s, std::string& me
                                                      "), which TRAZ cannot compute");
             }
         }
-        return statement_fault(message, 2, stages, first, last,
+        return statement_fault(fault, 2, stages, first, last,
                                "stage " + std::to_string(k) + "'s composite is a weighted sum of the earlier "
                                "stages' composites: TRAZ cannot compute linearly dependent stages");
     }
@@ -263,10 +270,10 @@ bool check_stage_dependence(const Deck& d, const StageValues& s, std::string& me
 
 // Group 1's mean on each stage composite, and where the cut scores may fall: the passes
 // integrate over the cut scores in [-6.5, 6.5] (one stage) or [-4.5, 4.5] (two and three).
-bool check_stage_means(const Deck& d, const StageValues& s, std::string& message) {
+bool check_stage_means(const Deck& d, const StageValues& s, DeckFault& fault) {
     for (int j = 1; j <= d.nstage; ++j)
         if (!(std::fabs(s.ef1[j - 1]) <= kMaxStageMean))
-            return statement_fault(message, 5, statement_name(5), d.lines.effects, d.lines.effects,
+            return statement_fault(fault, 5, statement_name(5), d.lines.effects, d.lines.effects,
                                    "group 1's standardized mean on stage " + std::to_string(j) + "'s composite is " +
                                        num(s.ef1[j - 1], 4) + ", outside [-" + num(kMaxStageMean) + ", " +
                                        num(kMaxStageMean) + "] (--fitted computes it)");
@@ -282,7 +289,7 @@ bool check_stage_means(const Deck& d, const StageValues& s, std::string& message
         const double below = p1 * upper_normal(range + m) + p2 * upper_normal(range);
         const double outside = binomial_tail(d.napp, above, n + 1) + binomial_tail(d.napp, below, prev - n);
         if (outside > kMaxOutsideRange)
-            return item_fault(message, 1, statement_name(1), 3 + k, d.lines.counts[2 + k],
+            return item_fault(fault, 1, statement_name(1), 3 + k, d.lines.counts[2 + k],
                               "stage " + std::to_string(k) + "'s cut score (keeping " + std::to_string(n) + " of " +
                                   std::to_string(prev) + ", group 1's mean " + num(m, 4) +
                                   ") lies outside the integrated range [-" + num(range) + ", " + num(range) +
@@ -303,14 +310,21 @@ int largest_budget(int nstage) {
     return 2 * num * regions + num - 1;
 }
 
-bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted) {
-    message.clear();
+bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted) {
+    fault = DeckFault{};
     if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > kMaxApplicants) return true;
     double l[kMaxPred * kMaxPred];
-    return check_counts(d, message) && check_correlation_items(d, message) &&
-           check_settings(d, message) && check_predictor_matrix(d, l, message) &&
-           check_composites(d, l, message) && check_stage_dependence(d, s, message) &&
-           (fitted || check_stage_means(d, s, message));
+    return check_counts(d, fault) && check_correlation_items(d, fault) &&
+           check_settings(d, fault) && check_predictor_matrix(d, l, fault) &&
+           check_composites(d, l, fault) && check_stage_dependence(d, s, fault) &&
+           (fitted || check_stage_means(d, s, fault));
+}
+
+bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted) {
+    DeckFault fault;
+    const bool ok = validate_deck(d, s, fault, fitted);
+    message = fault.message;
+    return ok;
 }
 
 } // namespace traz

@@ -24,6 +24,8 @@ namespace traz {
 // that guard that range (group 1's stage means within 3, cut scores inside the range) are
 // left out: the mass check of the run speaks for the domain instead.
 bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted = false);
+// The same with the statement, item and lines of the fault.
+bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted = false);
 
 // Largest cubature budget (maxcls) the work array holds, and the smallest the cubature
 // accepts, for a problem of 2 or 3 stages.

@@ -149,6 +149,25 @@ int selector_of_pass(int p) {
     return p <= 7 ? plan[p - 1] : 11;
 }
 
+// The lower of two rates over the higher (0 when nobody of one group is selected, none when
+// nobody is selected at all), with its bound over the box [r1 -+ b1] x [r2 -+ b2]: the worst
+// corner, or the box's diagonal, where the ratio is 1.
+BoundedResult impact_ratio(const BoundedResult& r1, const BoundedResult& r2) {
+    const auto ratio = [](double a, double b) { return std::fmax(std::fmin(a, b), 0.0) / std::fmax(a, b); };
+    BoundedResult out;
+    if (!(std::fmax(r1.value, r2.value) > 0.0)) return out;
+    out.value = ratio(r1.value, r2.value);
+    double worst = 0.0;
+    for (double d1 : {-r1.error, r1.error})
+        for (double d2 : {-r2.error, r2.error}) {
+            if (!(std::fmax(r1.value + d1, r2.value + d2) > 0.0)) worst = INFINITY;
+            worst = std::fmax(worst, std::fabs(ratio(r1.value + d1, r2.value + d2) - out.value));
+        }
+    if (std::fabs(r1.value - r2.value) <= r1.error + r2.error) worst = std::fmax(worst, 1.0 - out.value);
+    out.error = worst;
+    return out;
+}
+
 // The results of the run: for each quantity the value of the last pass that gives it.
 void collect_results(RunRecord& rec) {
     Results& res = rec.results;
@@ -167,6 +186,7 @@ void collect_results(RunRecord& rec) {
         default: break;
         }
     }
+    if (res.ai.present()) res.impact = impact_ratio(res.rate1, res.rate2);
 }
 
 // "3e-3": one significant digit, for the size of a deviation.
@@ -231,7 +251,8 @@ void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) 
     RunOptions o = opt;
     o.start = opt.has_start ? opt.start : clock();
     o.has_start = true;
-    if (!read_deck(deck_text, *rec.deck, rec.diagnostic)) {
+    if (!read_deck(deck_text, *rec.deck, rec.fault)) {
+        rec.diagnostic = rec.fault.message;
         rec.source = opt.source;
         rec.cpu_start = rec.cpu_end = o.start;
         rec.outcome = Outcome::bad_deck;
@@ -255,7 +276,8 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
 
     // What the program cannot compute is refused before any report line; decks beyond the
     // classic limits are left to those limits, which refuse them after the echo.
-    if (!validate_deck(d, s, rec.diagnostic, opt.fitted)) {
+    if (!validate_deck(d, s, rec.fault, opt.fitted)) {
+        rec.diagnostic = rec.fault.message;
         rec.outcome = Outcome::refused;
         rec.cpu_end = clock();
         return;

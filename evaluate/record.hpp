@@ -60,19 +60,20 @@ struct PassRecord {
 
 // A result with its error bound, propagated from the error estimates of the passes it
 // is computed from. Both are NaN when the run did not produce the result.
-struct Bounded {
+struct BoundedResult {
     double value = kNone;
     double error = kNone;
     bool present() const { return !std::isnan(value); }
 };
 
 struct Results {
-    Bounded criterion;   // expected criterion score of those selected
-    Bounded rate1;       // expected selection rate of group 1
-    Bounded rate2;       // expected selection rate of group 2
-    Bounded ai;          // AI ratio rate2 / rate1
-    Bounded sd;          // SD of the average criterion score of the selected
-    Bounded proportion;  // proportion selected (one group)
+    BoundedResult criterion;   // expected criterion score of those selected
+    BoundedResult rate1;       // expected selection rate of group 1
+    BoundedResult rate2;       // expected selection rate of group 2
+    BoundedResult ai;          // AI ratio rate2 / rate1
+    BoundedResult impact;      // impact ratio: the lower rate over the higher (at most 1)
+    BoundedResult sd;          // SD of the average criterion score of the selected
+    BoundedResult proportion;  // proportion selected (one group)
     double target = kNone;  // target selection ratio ns(nstage)/napp
 };
 
@@ -89,6 +90,7 @@ struct RunRecord {
     std::string source;  // file name, or "-" for standard input
     Outcome outcome = Outcome::computed;
     std::string diagnostic;  // the one-line reason of a refusal or a bad deck
+    DeckFault fault;         // the same with its statement, item and lines (when a deck statement is at fault)
 
     std::unique_ptr<Deck> deck = std::make_unique<Deck>();
     std::unique_ptr<StageValues> stages = std::make_unique<StageValues>();

@@ -36,7 +36,7 @@ void add(std::string& line, const std::string& field) {
     line += field;
 }
 
-void add_bounded(std::string& line, const Bounded& b) {
+void add_bounded(std::string& line, const BoundedResult& b) {
     add(line, csv_number(b.value));
     add(line, b.present() ? csv_number(b.error) : "");
 }
@@ -74,7 +74,7 @@ std::string csv_row(const RunRecord& rec, const std::vector<std::string>& extra)
     add(line, csv_field(rec.source));
     add(line, outcome_name(rec.outcome));
     const Results& r = rec.results;
-    for (const Bounded* b : {&r.criterion, &r.rate1, &r.rate2, &r.ai, &r.sd, &r.proportion}) add_bounded(line, *b);
+    for (const BoundedResult* b : {&r.criterion, &r.rate1, &r.rate2, &r.ai, &r.sd, &r.proportion}) add_bounded(line, *b);
     add(line, rec.mass.done ? csv_number(rec.mass.mass) : "");
     add(line, rec.outcome == Outcome::computed ? rec.domain_kind() : "");
     int worst = 0;

@@ -17,7 +17,7 @@ using json = nlohmann::ordered_json;
 // NaN (not produced) and infinities (no bound) are null.
 json number(double x) { return std::isfinite(x) ? json(x) : json(nullptr); }
 
-json bounded(const Bounded& b) {
+json bounded(const BoundedResult& b) {
     if (!b.present()) return nullptr;
     return {{"value", number(b.value)}, {"error_bound", number(b.error)}};
 }

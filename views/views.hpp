@@ -26,8 +26,8 @@ nlohmann::ordered_json to_json(const RunRecord& rec);
 
 // CSV: a header and one row per run. Extra leading columns (a sweep's point and varied
 // values) come before the run's own.
-std::string csv_header(const std::vector<std::string>& extra = {});
-std::string csv_row(const RunRecord& rec, const std::vector<std::string>& extra = {});
+std::string csv_header(const std::vector<std::string>& extra);
+std::string csv_row(const RunRecord& rec, const std::vector<std::string>& extra);
 // A field quoted when it holds a comma, a quote or a line end.
 std::string csv_field(const std::string& text);
 // A double with enough digits to read back the same value; empty for NaN.
