@@ -30,11 +30,15 @@ std::string join(const std::vector<std::string>& items) {
 
 } // namespace
 
-Comparison compare(const std::vector<Design>& designs, const std::vector<std::string>& names) {
+Comparison compare(const std::vector<Design>& designs, const std::vector<std::string>& sources) {
     Comparison c;
-    std::vector<std::string> label = names;
-    for (std::size_t i = label.size(); i < designs.size(); ++i) label.push_back(std::string(1, static_cast<char>('A' + i % 26)));
-    for (const Design& d : designs) c.results.push_back(evaluate(d));
+    std::vector<std::string> label;
+    for (std::size_t i = 0; i < designs.size(); ++i) {
+        label.push_back(std::string(1, static_cast<char>('A' + i % 26)));
+        Options o;
+        if (i < sources.size()) o.source = sources[i];
+        c.results.push_back(evaluate(designs[i], o));
+    }
     for (const Result& r : c.results) {
         const Result& f = c.results.front();
         Comparison::Quantities q;

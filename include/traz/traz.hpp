@@ -259,25 +259,28 @@ std::vector<FreeWeight> pareto_free_weights(const Design& base, const ParetoSpec
 ParetoFront pareto(const Design& base, const ParetoSpec& spec,
                    const std::function<void(const ParetoPoint&)>& on_point = {});
 
-// A quantity of one design minus the same quantity of the first, with the bound of the
-// difference (the sum of the two bounds).
+// Designs side by side: each one's results, its differences to the first, and which designs
+// another one beats in both the expected criterion score and the impact ratio. The designs are
+// named A, B, C, ... in order.
 struct Comparison {
     struct Quantities {
         Bounded expected_criterion_score, selection_rate_group1, selection_rate_group2, ai_ratio,
             impact_ratio, sd_average_criterion_score;
     };
-    std::vector<Result> results;            // one per design, in order
-    std::vector<Quantities> differences;    // one per design: it minus the first
-    // dominated[i]: the designs that beat design i in both the expected criterion score and
-    // the impact ratio by more than the two bounds (0-based).
+    std::vector<Result> results;          // one per design, in order
+    // One per design: its quantities minus the first design's, each bounded by the sum of the
+    // two bounds.
+    std::vector<Quantities> differences;
+    // dominated_by[i]: the designs (0-based) higher than design i in both the expected
+    // criterion score and the impact ratio by more than the bound of the difference.
     std::vector<std::vector<int>> dominated_by;
-    // One line: which designs are dominated; or that none is, each being better in one of the
+    // One line: which designs are dominated; or that none is, each being higher in one of the
     // two; or that every difference is within the integration error.
     std::string verdict;
 };
 
-// Evaluates the designs and compares them with the first. `names` label the designs in the
-// verdict (A, B, C, ... when empty). A design that is not computed is left out of the verdict.
-Comparison compare(const std::vector<Design>& designs, const std::vector<std::string>& names = {});
+// Evaluates the designs (sources: their deck file names for the results, may be empty) and
+// compares them. A design that is not computed is left out of the verdict.
+Comparison compare(const std::vector<Design>& designs, const std::vector<std::string>& sources = {});
 
 } // namespace traz
