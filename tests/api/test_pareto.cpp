@@ -1,0 +1,230 @@
+// Pareto fronts of stage weights and designs side by side: a single-stage front against the
+// closed forms of an infinite pool, independence of threads and shards, refusals, and the
+// dominance line of traz::compare against the error bounds.
+#include <gsl/gsl_cdf.h>
+#include <gsl/gsl_randist.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "run_deck.hpp"
+#include "traz/traz.hpp"
+
+namespace {
+
+using traz::testrun::read_file;
+
+const std::string kExamples = std::string(TRAZ_SOURCE_DIR) + "/examples/";
+
+// One stage keeping a tenth of the pool; two cognitive-like and two personality-like predictors.
+traz::Design single_stage(int applicants) {
+    traz::Design d;
+    d.validities = {0.50, 0.45, 0.22, 0.40};
+    d.correlations = {{1.00, 0.50, 0.00, 0.30}, {0.50, 1.00, 0.10, 0.30}, {0.00, 0.10, 1.00, 0.25}, {0.30, 0.30, 0.25, 1.00}};
+    d.effect_sizes = {0.90, 0.60, 0.05, 0.25};
+    d.stages = {{{1, 1, 1, 1}, applicants / 10}};
+    d.applicants = applicants;
+    d.proportion = 0.7;
+    d.criterion_effect = 0.45;
+    return d;
+}
+
+// Composite validity and effect size of weights w in design d.
+struct Composite {
+    double R, d;
+};
+Composite composite(const traz::Design& g, const std::vector<double>& w) {
+    double var = 0, wr = 0, wd = 0;
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        wr += w[i] * g.validities[i];
+        wd += w[i] * g.effect_sizes[i];
+        for (std::size_t j = 0; j < w.size(); ++j) var += w[i] * w[j] * g.correlations[i][j];
+    }
+    return {wr / std::sqrt(var), wd / std::sqrt(var)};
+}
+
+// An infinite pool selecting the share SR on a composite with validity R and effect d: the cut
+// c from pg1 Q(c - d) + pg2 Q(c) = SR, the rates, the impact ratio and E.
+struct Limit {
+    double E, impact;
+};
+Limit infinite_pool(const traz::Design& g, Composite k) {
+    const double sr = static_cast<double>(g.stages.back().retained) / g.applicants;
+    const double p1 = g.proportion, p2 = 1 - p1;
+    double lo = -12, hi = 12;
+    for (int it = 0; it < 200; ++it) {
+        const double c = 0.5 * (lo + hi);
+        (p1 * gsl_cdf_ugaussian_Q(c - k.d) + p2 * gsl_cdf_ugaussian_Q(c) > sr ? lo : hi) = c;
+    }
+    const double c = 0.5 * (lo + hi);
+    const double r1 = gsl_cdf_ugaussian_Q(c - k.d), r2 = gsl_cdf_ugaussian_Q(c);
+    const double E = (p1 * (g.criterion_effect * r1 + k.R * gsl_ran_ugaussian_pdf(c - k.d)) +
+                      p2 * k.R * gsl_ran_ugaussian_pdf(c)) / sr;
+    return {E, std::min(r1, r2) / std::max(r1, r2)};
+}
+
+// Every non-negative weight vector of four predictors in steps of 1/n.
+std::vector<std::vector<double>> simplex_grid(int n) {
+    std::vector<std::vector<double>> grid;
+    for (int a = 0; a <= n; ++a)
+        for (int b = 0; a + b <= n; ++b)
+            for (int c = 0; a + b + c <= n; ++c)
+                grid.push_back({double(a) / n, double(b) / n, double(c) / n, double(n - a - b - c) / n});
+    return grid;
+}
+
+TEST(Pareto, SingleStageFrontMatchesTheInfinitePool) {
+    // The finite pool's front lies within about 1.5/applicants of the infinite pool's.
+    constexpr int kApplicants = 100;
+    constexpr double kPoolTolerance = 0.02;
+    const traz::Design base = single_stage(kApplicants);
+    traz::ParetoSpec spec;
+    spec.points = 7;
+    spec.jobs = 2;
+    const traz::ParetoFront front = traz::pareto(base, spec);
+    ASSERT_EQ(front.points.size(), 7u);
+
+    // The grid's designs: composite validity and effect, and the infinite pool's E and impact ratio.
+    std::vector<Composite> ks;
+    std::vector<Limit> limits;
+    for (const auto& w : simplex_grid(60)) {
+        if (w == std::vector<double>{0, 0, 0, 0}) continue;
+        ks.push_back(composite(base, w));
+        limits.push_back(infinite_pool(base, ks.back()));
+    }
+    double highest_impact = 0;
+    for (const Limit& l : limits) highest_impact = std::max(highest_impact, l.impact);
+    double previous_E = HUGE_VAL, previous_impact = 0;
+    for (const traz::ParetoPoint& p : front.points) {
+        SCOPED_TRACE("point " + std::to_string(p.point) + ": " + p.status);
+        ASSERT_TRUE(p.settled);
+        ASSERT_TRUE(p.result.ok());
+        const double E = p.result.expected_criterion_score.value, impact = p.result.impact_ratio.value;
+        EXPECT_LT(E, previous_E + p.result.expected_criterion_score.error_bound);
+        EXPECT_GT(impact, previous_impact);
+        previous_E = E, previous_impact = impact;
+        double sum = 0;
+        for (double w : p.weights) {
+            EXPECT_GE(w, 0.0);
+            sum += w;
+        }
+        EXPECT_NEAR(sum, 1.0, 1e-12);
+
+        // At any pool size E rises with the composite validity at a fixed composite effect, and
+        // the impact ratio falls as the effect grows: no grid design with an effect as small has
+        // a higher validity.
+        const Composite k = composite(base, p.design.stages[0].weights);
+        double best_R = -1;
+        for (const Composite& q : ks)
+            if (q.d <= k.d) best_R = std::max(best_R, q.R);
+        EXPECT_GE(k.R, best_R - 2e-5) << "effect " << k.d;
+
+        // The infinite pool's front at the same impact ratio (at its highest where the finite
+        // pool's impact ratio lies beyond it).
+        double best_E = -HUGE_VAL;
+        for (const Limit& l : limits)
+            if (l.impact >= std::min(impact, highest_impact)) best_E = std::max(best_E, l.E);
+        EXPECT_NEAR(E, best_E, kPoolTolerance) << "impact ratio " << impact;
+    }
+}
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(Pareto, PointsDoNotDependOnThreadsOrShards) {
+    traz::Design base = single_stage(100);
+    base.stages[0].weights = {1, 1, 0, 1};  // predictor 3 left out
+    traz::ParetoSpec spec;
+    spec.points = 5;
+    spec.negative_weights = true;
+    spec.jobs = 1;
+    const traz::ParetoFront one = traz::pareto(base, spec);
+    ASSERT_EQ(one.free_weights.size(), 3u);
+    EXPECT_EQ(one.free_weights[2].predictor, 4);
+    spec.jobs = 2;
+    spec.shard_count = 2;
+    for (int shard = 1; shard <= 2; ++shard) {
+        spec.shard_index = shard;
+        std::vector<int> handed;
+        const traz::ParetoFront part = traz::pareto(base, spec, [&](const traz::ParetoPoint& p) { handed.push_back(p.point); });
+        ASSERT_EQ(handed.size(), part.points.size());
+        for (std::size_t i = 0; i < part.points.size(); ++i) {
+            const traz::ParetoPoint& p = part.points[i];
+            EXPECT_EQ(handed[i], p.point);
+            EXPECT_EQ((p.point - 1) % 2, shard - 1);
+            const traz::ParetoPoint& q = one.points[static_cast<std::size_t>(p.point - 1)];
+            ASSERT_EQ(p.weights.size(), q.weights.size());
+            for (std::size_t k = 0; k < p.weights.size(); ++k) EXPECT_TRUE(same_bits(p.weights[k], q.weights[k]));
+            EXPECT_TRUE(same_bits(p.result.expected_criterion_score.value, q.result.expected_criterion_score.value));
+            EXPECT_EQ(p.status, q.status);
+        }
+    }
+}
+
+TEST(Pareto, RefusesBasesItCannotSearch) {
+    const auto refused = [](traz::Design d, bool negative, const std::string& words) {
+        traz::ParetoSpec spec;
+        spec.negative_weights = negative;
+        try {
+            traz::pareto_free_weights(d, spec);
+            ADD_FAILURE() << "not refused: " << words;
+        } catch (const traz::Error& e) {
+            EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+        }
+    };
+    traz::Design d = single_stage(100);
+    d.groups = 1;
+    d.proportion = 1;
+    refused(d, false, "two groups");
+    d = single_stage(100);
+    d.passes = 3;
+    refused(d, false, "4 passes");
+    d.passes = 7;
+    d.stages[0].weights = {1, -0.5, 0, 0};
+    refused(d, false, "--negative-weights");
+    EXPECT_EQ(traz::pareto_free_weights(d, [] { traz::ParetoSpec s; s.negative_weights = true; return s; }()).size(), 2u);
+    d.stages[0].weights = {0, 0, 1, 0};
+    refused(d, true, "one predictor");
+}
+
+// Whether b beats a in x by more than the bound of the difference.
+bool beats(const traz::Bounded& b, const traz::Bounded& a) { return b.value - a.value > b.error_bound + a.error_bound; }
+
+TEST(Compare, DominanceLineFollowsTheBounds) {
+    // Two designs that differ only in stage 2's weights, and the design with itself.
+    const traz::Design a = traz::Design::from_deck(read_file(kExamples + "two-stage.deck"));
+    traz::Design b = a, c = a;
+    b.stages[1].weights = {1, 0, 0, 0};  // the less valid test with the larger effect alone
+    c.stages[1].weights = {0, 0, 1, 1};  // the interview and the work sample: fairer, a little lower E
+    const traz::Comparison same = traz::compare({a, a});
+    EXPECT_NE(same.verdict.find("less than the integration error"), std::string::npos) << same.verdict;
+    EXPECT_EQ(same.differences[1].expected_criterion_score.value, 0.0);
+
+    const traz::Comparison cmp = traz::compare({a, b, c});
+    ASSERT_EQ(cmp.results.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const traz::Result& ri = cmp.results[i];
+        ASSERT_TRUE(ri.ok());
+        const traz::Bounded& d = cmp.differences[i].impact_ratio;
+        EXPECT_DOUBLE_EQ(d.value, ri.impact_ratio.value - cmp.results[0].impact_ratio.value);
+        EXPECT_DOUBLE_EQ(d.error_bound, ri.impact_ratio.error_bound + cmp.results[0].impact_ratio.error_bound);
+        std::vector<int> expected;
+        for (std::size_t j = 0; j < 3; ++j) {
+            const traz::Result& rj = cmp.results[j];
+            if (j != i && beats(rj.expected_criterion_score, ri.expected_criterion_score) &&
+                beats(rj.impact_ratio, ri.impact_ratio))
+                expected.push_back(static_cast<int>(j));
+        }
+        EXPECT_EQ(cmp.dominated_by[i], expected) << "design " << i;
+        const std::string name(1, static_cast<char>('A' + i));
+        EXPECT_EQ(cmp.verdict.find(name + " is dominated") != std::string::npos, !expected.empty()) << cmp.verdict;
+        if (i == 1) {
+            EXPECT_FALSE(expected.empty()) << "the test needs a dominated design";
+        }
+    }
+}
+
+} // namespace
