@@ -102,7 +102,7 @@ nlohmann::ordered_json end_json(const ParetoPoint& p, const std::vector<FreeWeig
     };
     obj["expected_criterion_score"] = bounded(r.expected_criterion_score);
     obj["impact_ratio"] = bounded(r.impact_ratio);
-    obj["deck"] = p.weights.empty() ? std::string() : p.design.to_deck();
+    obj["deck_text"] = p.weights.empty() ? std::string() : p.design.to_deck();
     return obj;
 }
 
@@ -159,7 +159,7 @@ int run_pareto(const ParetoOptions& o) {
     if (o.format == "csv") {
         std::string header = csv_header({"point"});
         header.pop_back();
-        for (const FreeWeight& f : free) header.append(",").append(weight_name(f));
+        for (const FreeWeight& f : free) header.append(",").append(csv_field(weight_name(f)));
         std::fputs((header + ",search\n").c_str(), out);
         std::fflush(out);
     }

@@ -1,0 +1,116 @@
+// traz pareto and traz compare end to end: the rows' layout, the ends' decks run back to their
+// rows, the plot file, the comparison table.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_deck.hpp"
+
+namespace {
+
+using traz::testrun::read_file;
+
+const std::string kExamples = std::string(TRAZ_SOURCE_DIR) + "/examples/";
+
+struct ExeRun {
+    int status = -1;
+    std::string out, err;
+};
+
+ExeRun run_exe(const std::string& args) {
+    char dir[] = "/tmp/traz-pareto-XXXXXX";
+    ExeRun r;
+    if (mkdtemp(dir) == nullptr) return r;
+    const std::string out = std::string(dir) + "/out", err = std::string(dir) + "/err";
+    const int w = std::system((std::string("'") + TRAZ_EXE + "' " + args + " > '" + out + "' 2> '" + err + "'").c_str());
+    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    r.out = read_file(out);
+    r.err = read_file(err);
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    rmdir(dir);
+    return r;
+}
+
+// The fields of a CSV line (quotes dropped).
+std::vector<std::string> split(const std::string& line) {
+    std::vector<std::string> f(1);
+    bool quoted = false;
+    for (char c : line) {
+        if (c == '"') quoted = !quoted;
+        else if (c == ',' && !quoted) f.emplace_back();
+        else f.back().push_back(c);
+    }
+    return f;
+}
+
+TEST(ParetoExe, RowsWeightsEndsAndPlot) {
+    const std::string plot = "/tmp/traz-pareto-test.png";
+    std::remove(plot.c_str());
+    const ExeRun csv = run_exe("pareto " + kExamples + "single-stage.deck --points 4 --jobs 2 --plot " + plot);
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    std::vector<std::string> lines;
+    std::istringstream in(csv.out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 5u);
+    const std::vector<std::string> header = split(lines[0]);
+    ASSERT_GE(header.size(), 8u);
+    EXPECT_EQ(header[0], "point");
+    EXPECT_EQ(header[1], "deck");
+    const std::vector<std::string> tail(header.end() - 4, header.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"w(1,1)", "w(1,2)", "w(1,3)", "search"}));
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> f = split(lines[i]);
+        ASSERT_EQ(f.size(), header.size()) << lines[i];
+        EXPECT_EQ(f[0], std::to_string(i));
+        EXPECT_EQ(f[2], "computed");
+        EXPECT_EQ(f.back(), "settled");
+        EXPECT_NEAR(std::stod(f[f.size() - 4]) + std::stod(f[f.size() - 3]) + std::stod(f[f.size() - 2]), 1.0, 1e-12);
+    }
+    EXPECT_GT(read_file(plot).size(), 10000u);
+    std::remove(plot.c_str());
+
+    // The JSON's ends carry decks that run to their rows' results.
+    const ExeRun json = run_exe("pareto " + kExamples + "single-stage.deck --points 4 --format json --shard 2/2");
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json all = nlohmann::json::parse(json.out);
+    ASSERT_EQ(all["rows"].size(), 2u);  // points 2 and 4
+    EXPECT_EQ(all["rows"][1]["point"], 4);
+    const nlohmann::json& end = all["ends"]["highest_impact_ratio"];
+    EXPECT_EQ(end["point"], 4);
+    char path[] = "/tmp/traz-pareto-end-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const std::string deck = end["deck_text"];
+    ASSERT_EQ(write(fd, deck.data(), deck.size()), static_cast<ssize_t>(deck.size()));
+    close(fd);
+    const ExeRun again = run_exe(std::string("--fitted --format json ") + path);
+    std::remove(path);
+    ASSERT_EQ(again.status, 0) << again.err;
+    const nlohmann::json run = nlohmann::json::parse(again.out);
+    EXPECT_EQ(run["results"]["expected_criterion_score"]["value"],
+              all["rows"][1]["results"]["expected_criterion_score"]["value"]);
+    EXPECT_EQ(run["results"]["expected_criterion_score"]["value"], end["expected_criterion_score"]["value"]);
+}
+
+TEST(CompareExe, TableAndRefusals) {
+    const ExeRun table = run_exe("compare " + kExamples + "two-stage.deck " + kExamples + "two-stage.deck");
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("Differences to A"), std::string::npos);
+    EXPECT_NE(table.out.find("B - A"), std::string::npos);
+    EXPECT_NE(table.out.find("less than the integration error"), std::string::npos) << table.out;
+    const ExeRun one = run_exe("compare " + kExamples + "two-stage.deck");
+    EXPECT_EQ(one.status, 1);
+    EXPECT_NE(one.err.find("two or more decks"), std::string::npos);
+}
+
+} // namespace
