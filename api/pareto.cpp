@@ -112,29 +112,30 @@ struct Problem {
     std::vector<double> base_x, criterion_x, impact_x;  // heuristic starts of the ends
 };
 
-// The weights of design `g` set from the chart point x (stages without free values keep theirs).
-void set_weights(const Problem& pb, const double* x, bool clip, Design& g) {
+// The weights of design `g` set from the chart point x (stages without free values keep
+// theirs). For a reported design (`reported`) weights of one sign are clipped at 0 and each
+// stage's sum to 1 in absolute value.
+void set_weights(const Problem& pb, const double* x, bool reported, Design& g) {
     for (const StageChart& s : pb.charts) {
         std::vector<double>& w = g.stages[static_cast<std::size_t>(s.stage)].weights;
+        double sum = 0;
         for (int i = 0; i < s.size(); ++i) {
-            double v = s.weight(i, x);
-            if (clip && !pb.negative) v = std::max(v, 0.0);
-            w[static_cast<std::size_t>(s.predictors[static_cast<std::size_t>(i)])] = v;
+            const std::size_t k = static_cast<std::size_t>(s.predictors[static_cast<std::size_t>(i)]);
+            double v = s.free() == 0 ? w[k] : s.weight(i, x);  // one predictor: its weight as it is
+            if (reported && !pb.negative) v = std::max(v, 0.0);
+            w[k] = v;
+            sum += std::fabs(v);
         }
+        if (reported)
+            for (double& v : w) v /= sum;
     }
 }
 
-// The free weights of x, each stage's summing to 1 in absolute value.
-std::vector<double> reported_weights(const Problem& pb, const std::vector<double>& x) {
+// The free weights of a reported design, in the order of the free weights.
+std::vector<double> free_weight_values(const Problem& pb, const Design& g) {
     std::vector<double> out;
-    Design g = pb.final;
-    set_weights(pb, x.data(), true, g);
-    for (const FreeWeight& f : pb.free_weights) {
-        const std::vector<double>& w = g.stages[static_cast<std::size_t>(f.stage - 1)].weights;
-        double sum = 0;
-        for (double v : w) sum += std::fabs(v);
-        out.push_back(w[static_cast<std::size_t>(f.predictor - 1)] / sum);
-    }
+    for (const FreeWeight& f : pb.free_weights)
+        out.push_back(g.stages[static_cast<std::size_t>(f.stage - 1)].weights[static_cast<std::size_t>(f.predictor - 1)]);
     return out;
 }
 
@@ -706,7 +707,7 @@ ParetoPoint finish(const Problem& pb, int point, double target, const Search& s,
         return p;
     }
     set_weights(pb, s.best.x.data(), true, p.design);
-    p.weights = reported_weights(pb, s.best.x);
+    p.weights = free_weight_values(pb, p.design);
     Options o;
     o.source = source;
     p.result = evaluate(p.design, o);

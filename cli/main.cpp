@@ -153,6 +153,8 @@ int main(int argc, char** argv) {
     pareto->add_option("-o,--output", po.output, "Write the rows to FILE")->option_text("FILE");
     pareto->add_option("--plot", po.plot, "Plot the front and the weights along it to FILE (.png, .svg or .pdf)")
         ->option_text("FILE");
+    pareto->add_option("--decks", po.decks, "Write each point's deck to DIR/point-01.deck, ... (run them with --fitted)")
+        ->option_text("DIR");
     pareto->add_option("--jobs", po.jobs, "Points searched in parallel (default: every core)")
         ->check(CLI::NonNegativeNumber)
         ->option_text("N");

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "cli/io.hpp"
 #include "evaluate/evaluate.hpp"
@@ -150,6 +152,14 @@ int run_pareto(const ParetoOptions& o) {
         return kRunBadDeck;
     }
 
+    if (!o.decks.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(o.decks, ec);
+        if (ec) {
+            std::fprintf(stderr, "traz: %s: %s\n", o.decks.c_str(), ec.message().c_str());
+            return kRunWriteError;
+        }
+    }
     std::FILE* out = open_output(o.output);
     if (out == nullptr) return kRunWriteError;
     Progress bar(o.progress && isatty(STDERR_FILENO));
@@ -177,6 +187,17 @@ int run_pareto(const ParetoOptions& o) {
         if (!p.settled) {
             ++unsettled;
             worst = std::max(worst, kRunBadDeck);
+        }
+        if (!o.decks.empty() && !p.weights.empty()) {
+            char name[32];
+            std::snprintf(name, sizeof name, "point-%02d.deck", p.point);
+            const std::string path = (std::filesystem::path(o.decks) / name).string();
+            std::ofstream f(path);
+            f << p.design.to_deck();
+            if (!f.flush()) {
+                std::fprintf(stderr, "traz: %s: cannot write\n", path.c_str());
+                worst = std::max(worst, kRunWriteError);
+            }
         }
         plotted.push_back(plot_point(p));
     };

@@ -13,6 +13,7 @@ struct ParetoOptions {
     std::string format = "csv";     // csv or json
     std::string output;             // empty or "-": standard output
     std::string plot;               // plot file (.png, .svg, .pdf), or empty
+    std::string decks;              // a folder for each point's deck (point-01.deck, ...), or empty
     int jobs = 0;                   // 0: every core
     int shard_index = 1, shard_count = 1;
     bool progress = true;           // a progress bar when standard error is a terminal
