@@ -126,8 +126,14 @@ void set_weights(const Problem& pb, const double* x, bool reported, Design& g) {
             w[k] = v;
             sum += std::fabs(v);
         }
-        if (reported)
-            for (double& v : w) v /= sum;
+        if (!reported) continue;
+        // Rounding residue of a weight at its bound (below 1e-12 of the stage's sum) is 0.
+        double kept = 0;
+        for (double& v : w) {
+            if (std::fabs(v) <= 1e-12 * sum) v = 0.0;
+            kept += std::fabs(v);
+        }
+        for (double& v : w) v /= kept;
     }
 }
 

@@ -72,17 +72,21 @@ void frame(double x0, double x1, double y0, double y1, const Extent& x, const Ex
     plbox(xopt, 0.0, 0, "bcnstv", 0.0, 0);
 }
 
-// A label beside a point unless one already placed is too close (in the panel's scaled units).
+// A label beside a point unless one already placed is too close (in the panel's scaled units):
+// above and to the right of the point, or, near the panel's right edge or when asked for
+// (a front falls to the right), below and to its left.
 class Labels {
 public:
     Labels(const Extent& x, const Extent& y) : x_(x), y_(y) {}
-    bool place(double x, double y, const std::string& text, double just = 0.0) {
+    bool place(double x, double y, const std::string& text, bool left_below = false) {
         const double u = (x - x_.lo) / x_.span(), v = (y - y_.lo) / y_.span();
         for (const auto& [pu, pv] : placed_)
             if (std::fabs(u - pu) < 0.045 && std::fabs(v - pv) < 0.035) return false;
         placed_.emplace_back(u, v);
-        const double dx = (just > 0.5 ? -0.012 : 0.012) * x_.span();
-        plptex(x + dx, y + 0.015 * y_.span(), 1.0, 0.0, just, text.c_str());
+        if (left_below || u > 0.93)
+            plptex(x - 0.02 * x_.span(), y - 0.035 * y_.span(), 1.0, 0.0, 1.0, text.c_str());
+        else
+            plptex(x + 0.012 * x_.span(), y + 0.015 * y_.span(), 1.0, 0.0, 0.0, text.c_str());
         return true;
     }
 
@@ -149,7 +153,8 @@ void draw_front(const std::vector<const FrontPlotPoint*>& pts, double x0, double
     }
     text_size(0.95);
     labels.place(first->IR, first->E, "highest expected score (point " + std::to_string(first->point) + ")");
-    labels.place(last->IR, last->E, "highest impact ratio (point " + std::to_string(last->point) + ")");
+    labels.place(last->IR, last->E, "highest impact ratio (point " + std::to_string(last->point) + ")",
+                 (last->IR - ax.lo) / ax.span() > 0.5);
     text_size(0.75);
     for (const FrontPlotPoint* p : pts)
         if (p != first && p != last) labels.place(p->IR, p->E, std::to_string(p->point));
