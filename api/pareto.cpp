@@ -10,10 +10,14 @@
 // L = -log target.
 //
 // The two ends come first: the highest E, and the smallest |a| (then the highest E among the
-// designs within 1e-6 of it). Point j of N asks for an impact ratio at least the j-th of N
-// equal steps between the ends' and maximises E, starting from the ends, from their
-// interpolation and from screened quasi-random designs. A point's search depends on the
-// ends and its own number only, so the results do not depend on threads or shards.
+// designs within 1e-6 of that |a|). With E and the impact ratio scaled to [0, 1] between the
+// ends, point j of N lies on the normal through the j-th of N equal steps along the line
+// between them, as far beyond it as any design reaches (normal-boundary intersection); or, with
+// equal steps of the impact ratio, it has the highest E at an impact ratio of at least its step.
+// Each point's search starts from the interpolation between the ends' chart points and from the
+// best of the ends and of screened quasi-random designs. A point's search depends on the ends
+// and its own number only, and every shard finds the ends itself, so the results do not depend
+// on threads or shards.
 #include <gsl/gsl_cdf.h>
 #include <gsl/gsl_linalg.h>
 #include <nlopt.h>
@@ -633,9 +637,12 @@ Search multistart(const Problem& pb, const Goal& goal, const std::vector<std::ve
         // Nothing met the goal: keep the start that came closest, as an unsettled point.
         for (const LocalResult& o : outcomes)
             if (o.value.ok && (best == nullptr || goal.violation(o.value) < goal.violation(best->value))) best = &o;
+        const char* missed = goal.kind == Goal::normal_boundary
+                                 ? "not settled: no start reached the normal through the point's step between the ends"
+                                 : "not settled: no start reached the target impact ratio";
         s.status = best == nullptr ? "not settled: no design of the search could be evaluated (" +
                                          (outcomes.empty() ? std::string("no start") : outcomes[0].why) + ")"
-                                   : "not settled: no start reached the target impact ratio";
+                                   : missed;
         if (best == nullptr) return s;
         s.best = *best;
         s.optimiser = result_words(best->code);
