@@ -3,7 +3,8 @@
 // the points lie, how far the methods' fronts are apart), and a grid of designs of a two-stage
 // deck against its front (no grid design may beat a front point beyond the bounds).
 //   bench_pareto [--skip-two] [--skip-three] [--skip-grid] [--jobs N]
-//   bench_pareto --deck FILE [--points N] [--cobyla] [--steps] [--jobs N]   (one front, point by point)
+//   bench_pareto --deck FILE [--points N] [--cobyla] [--steps] [--max-evaluations N] [--jobs N]
+//                (one front, point by point)
 #include <time.h>
 
 #include <algorithm>
@@ -55,8 +56,11 @@ struct Run {
     double cpu = 0, wall = 0;
 };
 
+int max_evaluations = 0;  // per local search; 0: the method's own
+
 Run run_front(const traz::Design& base, const Variant& v, int points, int jobs) {
     traz::ParetoSpec spec;
+    if (max_evaluations > 0) spec.method.max_evaluations = max_evaluations;
     spec.points = points;
     spec.jobs = jobs;
     spec.method.optimiser = v.optimiser;
@@ -249,6 +253,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--points") == 0 && i + 1 < argc) points = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--cobyla") == 0) v.optimiser = traz::ParetoMethod::Optimiser::cobyla;
         else if (std::strcmp(argv[i], "--steps") == 0) v.spacing = traz::ParetoMethod::Spacing::impact_steps;
+        else if (std::strcmp(argv[i], "--max-evaluations") == 0 && i + 1 < argc) max_evaluations = std::atoi(argv[++i]);
     }
     if (!deck.empty()) {
         v.name = "chosen method";
