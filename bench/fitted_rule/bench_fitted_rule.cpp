@@ -1,0 +1,305 @@
+// Which fixed rule in the fitted coordinates, and how many levels: every candidate family of
+// rules for the standard normal weight (tensor Gauss-Hermite at two spreads, tensor and sparse
+// Genz-Keister) is applied level by level to the seven pass integrands of each deck of the
+// accuracy sweep, through the fitted map x = m + L t, and compared with the tensor-rule
+// reference (one stage: an adaptive quadrature at 1e-12).
+//   bench_fitted_rule [--nodes N] [--only NAME] [--relerr R]
+// Prints, per family, a row per deck with the acceptance ratio at each level (the largest of
+// |dev| / 2e-5 over E, R1, R2, SD, |AI| rel / 3e-4 and |mass - 1| / 5e-6: at most 1 meets
+// the acceptance), then per level how many decks meet it, the points and the median CPU;
+// then the level-by-level integration with its error estimate at relerr (the deck's 1e-4
+// unless given): the level it stops at, why, its points, and whether every estimate holds the
+// reference.
+#include <gsl/gsl_errno.h>
+#include <gsl/gsl_integration.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "cubature/gaussian_rules.hpp"
+#include "decks.hpp"
+#include "driver/driver.hpp"
+#include "driver/record.hpp"
+#include "model/domain.hpp"
+#include "model/model.hpp"
+#include "model/state.hpp"
+#include "tensor_reference.hpp"
+
+namespace {
+
+using traz::GaussianRule;
+using traz::RuleFamily;
+
+double now() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+constexpr int kQ = 7;  // the pass plan's selectors
+
+// The deck's problem with its fitted domain: the seven pass integrands at x = m + L t.
+struct Problem {
+    int K = 0;
+    traz::Domain dom;
+};
+
+void mapped(const double* t, double* f, void* params) {
+    const Problem& p = *static_cast<const Problem*>(params);
+    double x[3] = {};
+    for (int i = 0; i < p.K; ++i) {
+        x[i] = p.dom.m[i];
+        for (int j = 0; j <= i; ++j) x[i] += p.dom.L[i + 3 * j] * t[j];
+    }
+    for (int s = 0; s < kQ; ++s) {
+        traz::sel.iz = traz::tensorref::kSelectors[s];
+        double a[3] = {x[0], x[1], x[2]}, v = 0.0;
+        if (p.K == 1)
+            v = traz::ffte(a);
+        else
+            traz::ftest(p.K, a, 1, &v);
+        f[s] = p.dom.det * v;
+    }
+}
+
+// The report's quantities from the seven integrals, as the pass plan derives them.
+struct Quantities {
+    double E, R1, R2, AI, SD, mass;
+};
+Quantities derive(const double* I) {
+    Quantities q;
+    const int K = traz::sel.nstage;
+    const double srtot = traz::sel.srtot, pg1 = traz::sel.pg[0], pg2 = traz::sel.pg[1], Kn = traz::sel.ns[K - 1];
+    q.E = I[0];
+    q.mass = I[1] + I[2];
+    q.R2 = I[3] * srtot;
+    q.R1 = (srtot - pg2 * q.R2) / pg1;
+    q.AI = q.R2 / q.R1;
+    q.SD = std::sqrt(((Kn - 1.0) * (I[5] - q.E * q.E) + I[4] - q.E * q.E) / Kn);
+    return q;
+}
+
+// Largest ratio of a deviation to its acceptance bound (<= 1 meets all of them).
+double acceptance(const double* I, const Quantities& ref) {
+    const Quantities q = derive(I);
+    double r = 0.0;
+    for (double dev : {q.E - ref.E, q.R1 - ref.R1, q.R2 - ref.R2, q.SD - ref.SD})
+        r = std::fmax(r, std::isnan(dev) ? INFINITY : std::fabs(dev) / 2e-5);
+    const double ai = std::fabs(q.AI / ref.AI - 1.0);
+    r = std::fmax(r, std::isnan(ai) ? INFINITY : ai / 3e-4);
+    r = std::fmax(r, std::fabs(q.mass - 1.0) / 5e-6);
+    return r;
+}
+
+// One stage: each selector by the adaptive quadrature at 1e-12 over the fitted interval.
+void one_stage_reference(const Problem& p, double* I) {
+    gsl_integration_workspace* w = gsl_integration_workspace_alloc(2000);
+    for (int s = 0; s < kQ; ++s) {
+        traz::sel.iz = traz::tensorref::kSelectors[s];
+        gsl_function f{[](double x, void*) {
+                           double a[1] = {x};
+                           return traz::ffte(a);
+                       },
+                       nullptr};
+        double err = 0.0;
+        const double lo = p.dom.m[0] + p.dom.L[0] * p.dom.lo[0], hi = p.dom.m[0] + p.dom.L[0] * p.dom.hi[0];
+        gsl_integration_qag(&f, lo, hi, 0.0, 1e-12, 2000, GSL_INTEG_GAUSS61, w, &I[s], &err);
+    }
+    gsl_integration_workspace_free(w);
+}
+
+struct Variant {
+    RuleFamily family;
+    double scale;
+    int first, cap3, cap2, cap1;  // levels tried in 3, 2 and 1 dimensions
+};
+
+struct Cell {
+    double ratio = 0.0, cpu = 0.0;
+    long points = 0;
+};
+
+double median(std::vector<double> v) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int nodes = 48;
+    double relerr = 1e-4;
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--nodes") == 0 && i + 1 < argc) nodes = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
+        else if (std::strcmp(argv[i], "--relerr") == 0 && i + 1 < argc) relerr = std::atof(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: bench_fitted_rule [--nodes N] [--only NAME] [--relerr R]\n");
+            return 2;
+        }
+    }
+    gsl_set_error_handler_off();
+    const std::vector<Variant> variants = {
+        {RuleFamily::tensor_hermite, 1.0, 2, 12, 20, 24},
+        {RuleFamily::tensor_hermite, 1.25, 2, 12, 20, 24},
+        {RuleFamily::tensor_genz_keister, 1.0, 1, 4, 5, 5},
+        {RuleFamily::sparse_genz_keister, 1.0, 1, 5, 5, 5},
+        {RuleFamily::sparse_genz_keister, 0.9, 1, 5, 5, 5},
+        {RuleFamily::sparse_genz_keister, 1.1, 1, 5, 5, 5},
+    };
+    std::vector<traz::benchdecks::Case> decks = traz::benchdecks::one_stage();
+    for (const auto& c : traz::benchdecks::sweep()) decks.push_back(c);
+
+    struct DeckRun {
+        std::string name;
+        int K;
+        double ref_change;
+        std::vector<std::vector<Cell>> cells;  // per variant, per level (index level - 1)
+        std::vector<traz::LevelResult> levels; // per variant
+        std::vector<int> holds;                // per variant: every estimate holds the reference
+        std::vector<double> final_ratio, level_cpu;
+    };
+    std::vector<DeckRun> runs;
+    for (const auto& c : decks) {
+        if (!only.empty() && c.name != only) continue;
+        traz::RunRecord rec;
+        traz::RunOptions opt;
+        opt.fitted = true;
+        opt.stop_before_integration = true;
+        traz::compute(c.deck, rec, opt);
+        if (rec.outcome != traz::Outcome::stopped) {
+            std::printf("%s: not computed (%s)\n", c.name.c_str(), rec.diagnostic.c_str());
+            continue;
+        }
+        Problem p;
+        p.K = rec.deck->nstage;
+        p.dom = traz::fit_domain();
+        if (!p.dom.fitted) {
+            std::printf("%s: the fit failed (%s)\n", c.name.c_str(), p.dom.note.c_str());
+            continue;
+        }
+        DeckRun run;
+        run.name = c.name;
+        run.K = p.K;
+        double ref[kQ];
+        if (p.K == 1) {
+            one_stage_reference(p, ref);
+            run.ref_change = 0.0;
+        } else {
+            const traz::tensorref::Reference r = traz::tensorref::tensor_reference(nodes);
+            const traz::tensorref::Reference r0 = traz::tensorref::tensor_reference(nodes * 2 / 3);
+            for (int s = 0; s < kQ; ++s) ref[s] = r.integral[s];
+            run.ref_change = 0.0;
+            for (int s = 0; s < kQ; ++s)
+                run.ref_change = std::fmax(run.ref_change, std::fabs(r.integral[s] - r0.integral[s]));
+        }
+        const Quantities refq = derive(ref);
+        for (const Variant& v : variants) {
+            const int cap = p.K == 3 ? v.cap3 : p.K == 2 ? v.cap2 : v.cap1;
+            std::vector<Cell> row(cap);
+            for (int level = v.first; level <= cap; ++level) {
+                const GaussianRule& rule = traz::gaussian_rule(v.family, p.K, level);
+                double I[kQ];
+                traz::ftest_forget();
+                const double t0 = now();
+                traz::integrate_rule(rule, v.scale, kQ, &mapped, &p, I);
+                row[level - 1] = {acceptance(I, refq), now() - t0, rule.size()};
+            }
+            run.cells.push_back(row);
+            // Level by level with the estimate.
+            traz::LevelPlan plan;
+            plan.family = v.family;
+            plan.first = v.first;
+            plan.cap = cap;
+            plan.relerr = relerr;
+            plan.scale = v.scale;
+            for (double& f : plan.floor) f = 0.1 * relerr;
+            traz::ftest_forget();
+            const double t0 = now();
+            const traz::LevelResult lr = traz::integrate_levels(plan, p.K, kQ, &mapped, &p);
+            run.level_cpu.push_back(now() - t0);
+            int holds = 1;
+            for (int s = 0; s < kQ; ++s) holds = holds && std::fabs(lr.value[s] - ref[s]) <= lr.error[s];
+            run.levels.push_back(lr);
+            run.holds.push_back(holds);
+            run.final_ratio.push_back(acceptance(lr.value, refq));
+        }
+        runs.push_back(run);
+        std::fprintf(stderr, "%s done\n", c.name.c_str());
+    }
+
+    std::printf("Acceptance ratio per level (<= 1 meets |dev| <= 2e-5, AI <= 3e-4 relative, |mass-1| <= 5e-6)\n"
+                "against the tensor-rule reference (%d points per line; 'ref' its largest change of the seven\n"
+                "integrals from %d points; one stage: adaptive quadrature at 1e-12).\n",
+                nodes, nodes * 2 / 3);
+    for (std::size_t vi = 0; vi < variants.size(); ++vi) {
+        const Variant& v = variants[vi];
+        std::printf("\n== %s, spread %.2f\n%-20s %1s %8s |", traz::family_name(v.family), v.scale, "deck", "K", "ref");
+        const int top = std::max({v.cap1, v.cap2, v.cap3});
+        for (int l = v.first; l <= top; ++l) std::printf(" %7d", l);
+        std::printf("\n");
+        for (const DeckRun& r : runs) {
+            std::printf("%-20s %1d %8.1e |", r.name.c_str(), r.K, r.ref_change);
+            for (int l = v.first; l <= static_cast<int>(r.cells[vi].size()); ++l)
+                std::printf(" %7.2g", r.cells[vi][l - 1].ratio);
+            std::printf("\n");
+        }
+        for (int K = 1; K <= 3; ++K) {
+            const int cap = K == 3 ? v.cap3 : K == 2 ? v.cap2 : v.cap1;
+            std::printf("K=%d  level: decks met / of, points, median CPU ms, worst ratio\n", K);
+            for (int l = v.first; l <= cap; ++l) {
+                int met = 0, of = 0;
+                long points = 0;
+                double worst = 0.0;
+                std::vector<double> cpu;
+                for (const DeckRun& r : runs) {
+                    if (r.K != K) continue;
+                    const Cell& cell = r.cells[vi][l - 1];
+                    ++of;
+                    met += cell.ratio <= 1.0;
+                    worst = std::fmax(worst, cell.ratio);
+                    points = cell.points;
+                    cpu.push_back(1e3 * cell.cpu);
+                }
+                if (of > 0)
+                    std::printf("   %2d: %2d / %2d  %6ld  %8.3f  %9.3g\n", l, met, of, points, median(cpu), worst);
+            }
+        }
+    }
+
+    std::printf("\nLevel by level with the error estimate (relerr %.1e, absolute floor %.1e): level reached, why it "
+                "stopped,\npoints evaluated (shared points once), CPU ms, acceptance ratio of the result, whether every "
+                "|value - reference| <= estimate\n",
+                relerr, 0.1 * relerr);
+    for (std::size_t vi = 0; vi < variants.size(); ++vi) {
+        const Variant& v = variants[vi];
+        std::printf("\n== %s, spread %.2f\n", traz::family_name(v.family), v.scale);
+        int met = 0, fallback = 0, holds = 0, accepted = 0;
+        std::vector<double> pts, cpu;
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const DeckRun& r = runs[i];
+            const traz::LevelResult& lr = r.levels[vi];
+            std::printf("%-20s %1d  level %2d  %-26s %6ld pts %8.3f ms  ratio %8.3g  %s\n", r.name.c_str(), r.K,
+                        lr.level, traz::stop_name(lr.stop), lr.points, 1e3 * r.level_cpu[vi], r.final_ratio[vi],
+                        r.holds[vi] ? "holds" : "MISSES");
+            met += lr.stop == traz::LevelStop::met;
+            fallback += lr.stop != traz::LevelStop::met;
+            holds += r.holds[vi];
+            accepted += lr.stop == traz::LevelStop::met && r.final_ratio[vi] <= 1.0;
+            pts.push_back(static_cast<double>(lr.points));
+            cpu.push_back(1e3 * r.level_cpu[vi]);
+        }
+        std::printf("met %d, fallbacks %d, met and accepted %d, estimates hold %d of %zu; median points %.0f, median "
+                    "CPU %.3f ms\n",
+                    met, fallback, accepted, holds, runs.size(), median(pts), median(cpu));
+    }
+    return 0;
+}
