@@ -204,13 +204,6 @@ void add_tensor(const NormalRule* r, int d, double coef, std::vector<double>& t,
     }
 }
 
-int binomial(int n, int k) {
-    if (k < 0 || k > n) return 0;
-    int c = 1;
-    for (int i = 1; i <= k; ++i) c = c * (n - k + i) / i;
-    return c;
-}
-
 GaussianRule build(RuleFamily f, int d, int level) {
     GaussianRule g;
     g.dim = d;
@@ -222,18 +215,36 @@ GaussianRule build(RuleFamily f, int d, int level) {
         const NormalRule r[3] = {one, one, one};
         add_tensor(r, d, 1.0, g.t, w, where);
     } else {
-        // Smolyak: sum over level vectors i (each 1..level) with q - d + 1 <= |i| <= q, q = level + d - 1,
-        // of (-1)^(q - |i|) C(d - 1, q - |i|) times the tensor rule of i.
+        // Smolyak: the level vectors i (each 1..5) with |i| <= level + d - 1 form a downward
+        // closed set I; the rule is sum over I of c_i times the tensor rule of i, with
+        // c_i = sum over z in {0,1}^d with i + z in I of (-1)^|z|. Below level 6 this is the
+        // classic combination (-1)^(q-|i|) C(d-1, q-|i|); above, the per-axis level stays at 5
+        // (the last Genz-Keister rule) and the sum grows towards the full tensor rule.
         NormalRule rules[kGenzKeisterLevels + 1];
-        for (int l = 1; l <= level; ++l) rules[l] = genz_keister(l);
-        const int q = level + d - 1;
+        for (int l = 1; l <= kGenzKeisterLevels; ++l) rules[l] = genz_keister(l);
+        const int top = level + d - 1;
+        const auto inside = [&](const int* i) {
+            int sum = 0;
+            for (int j = 0; j < d; ++j) {
+                if (i[j] > kGenzKeisterLevels) return false;
+                sum += i[j];
+            }
+            return sum <= top;
+        };
         int total = 1;
-        for (int j = 0; j < d; ++j) total *= level;
+        for (int j = 0; j < d; ++j) total *= kGenzKeisterLevels;
         for (int p = 0; p < total; ++p) {
-            int i[3] = {1, 1, 1}, sum = 0;
-            for (int j = 0, v = p; j < d; ++j, v /= level) sum += i[j] = 1 + v % level;
-            if (sum < q - d + 1 || sum > q) continue;
-            const double coef = ((q - sum) % 2 == 0 ? 1.0 : -1.0) * binomial(d - 1, q - sum);
+            int i[3] = {1, 1, 1};
+            for (int j = 0, v = p; j < d; ++j, v /= kGenzKeisterLevels) i[j] = 1 + v % kGenzKeisterLevels;
+            if (!inside(i)) continue;
+            int coef = 0;
+            for (int z = 0; z < (1 << d); ++z) {
+                int k[3] = {i[0], i[1], i[2]}, sign = 1;
+                for (int j = 0; j < d; ++j)
+                    if (z >> j & 1) ++k[j], sign = -sign;
+                if (inside(k)) coef += sign;
+            }
+            if (coef == 0) continue;
             const NormalRule r[3] = {rules[i[0]], rules[i[d > 1 ? 1 : 0]], rules[i[d > 2 ? 2 : 0]]};
             add_tensor(r, d, coef, g.t, w, where);
         }
@@ -250,7 +261,7 @@ struct FamilyTable {
 };
 
 void fill(FamilyTable& table, RuleFamily f, int d) {
-    const int top = max_level(f);
+    const int top = max_level(f, d);
     table.levels.reserve(top);
     for (int level = 1; level <= top; ++level) {
         GaussianRule g = build(f, d, level);
@@ -308,11 +319,18 @@ const char* family_name(RuleFamily f) {
     return "?";
 }
 
-int max_level(RuleFamily f) { return f == RuleFamily::tensor_hermite ? kMaxHermite : kGenzKeisterLevels; }
+int max_level(RuleFamily f, int dim) {
+    switch (f) {
+    case RuleFamily::tensor_hermite: return kMaxHermite;
+    case RuleFamily::tensor_genz_keister: return kGenzKeisterLevels;
+    case RuleFamily::sparse_genz_keister: return (kGenzKeisterLevels - 1) * dim + 1;
+    }
+    return 0;
+}
 
 const GaussianRule& gaussian_rule(RuleFamily f, int dim, int level) {
     static FamilyTable tables[3][3];
-    if (dim < 1 || dim > 3 || level < 1 || level > max_level(f)) throw std::runtime_error("no such Gaussian rule");
+    if (dim < 1 || dim > 3 || level < 1 || level > max_level(f, dim)) throw std::runtime_error("no such Gaussian rule");
     FamilyTable& table = tables[static_cast<int>(f)][dim - 1];
     std::call_once(table.once, [&] { fill(table, f, dim); });
     return table.levels[level - 1];
@@ -345,10 +363,11 @@ void integrate_rule(const GaussianRule& rule, double scale, int nq, GaussianInte
 LevelResult integrate_levels(const LevelPlan& plan, int dim, int nq, GaussianIntegrand f, void* params) {
     LevelResult out;
     out.nq = nq;
-    const int first = std::max(1, plan.first), cap = std::min(plan.cap, max_level(plan.family));
+    const int first = std::max(1, plan.first), cap = std::min(plan.cap, max_level(plan.family, dim));
     const double jac = std::pow(plan.scale, dim);
     std::vector<double> before, now;  // values at the points of the last level and this one
     double last[kMaxQuantities] = {}, worst_before = INFINITY;
+    int stalled = 0;  // levels in a row whose largest change (relative to its tolerance) did not fall
     for (int level = first; level <= cap; ++level) {
         const GaussianRule& rule = gaussian_rule(plan.family, dim, level);
         now.assign(static_cast<std::size_t>(rule.size()) * nq, 0.0);
@@ -387,7 +406,8 @@ LevelResult integrate_levels(const LevelPlan& plan, int dim, int nq, GaussianInt
             out.stop = LevelStop::met;
             return out;
         }
-        if (level > first + 1 && !(worst < worst_before)) {
+        stalled = level > first + 1 && !(worst < worst_before) ? stalled + 1 : 0;
+        if (stalled == 2) {
             out.stop = LevelStop::not_decreasing;
             return out;
         }

@@ -12,8 +12,10 @@
 //                    not nested (only the centre is shared between odd levels)
 //   tensor_genz_keister  level 1..5: 1, 3, 9, 19, 35 points per axis (degrees 1, 5, 15, 29,
 //                    51), nested: every level holds the points of the level before
-//   sparse_genz_keister  level 1..5: Smolyak sums of tensor Genz-Keister rules whose levels
-//                    add up to at most level + d - 1; nested
+//   sparse_genz_keister  level 1..4d+1: Smolyak sums of tensor Genz-Keister rules whose
+//                    levels (each at most 5) add up to at most level + d - 1; nested. Levels
+//                    1..5 are the classic sparse grids (3 dimensions: 1, 7, 37, 147, 495
+//                    points); the last level is the full tensor rule of level 5
 #pragma once
 #include <string>
 #include <vector>
@@ -36,8 +38,8 @@ enum class RuleFamily { tensor_hermite, tensor_genz_keister, sparse_genz_keister
 
 const char* family_name(RuleFamily f);
 
-// Highest level a family offers.
-int max_level(RuleFamily f);
+// Highest level a family offers in dim dimensions.
+int max_level(RuleFamily f, int dim);
 
 // A rule of some level in d dimensions, as weights for the plain integral (see above).
 struct GaussianRule {
@@ -90,7 +92,7 @@ struct LevelResult {
 // Integrates the nq (1..kMaxQuantities) quantities of f over R^dim with the plan's rules,
 // level after level from plan.first, until every quantity's change from the level before
 // is within its tolerance, the cap is reached, or the largest change relative to its
-// tolerance stops falling. Points a level shares with the level before are not evaluated
+// tolerance has not fallen for two levels in a row. Points a level shares with the level before are not evaluated
 // again. The first level has no estimate: its error is infinite, and it never meets.
 LevelResult integrate_levels(const LevelPlan& plan, int dim, int nq, GaussianIntegrand f, void* params);
 

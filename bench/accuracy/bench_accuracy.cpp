@@ -1,8 +1,9 @@
 // Accuracy and cost of the two integration domains over a sweep of two- and three-stage
 // problems: every deck runs once over the classic cube and once over the fitted domain, and
 // both are compared with an iterated Gauss-Legendre reference (two rule orders, whose
-// difference shows how far the reference itself has converged).
+// difference shows how far the reference itself has converged). The decks are in decks.hpp.
 //   bench_accuracy [--nodes N] [--only NAME]
+//   bench_accuracy --reference-check [--only NAME]   (the reference's change from 32 to 96 points)
 // Prints the accuracy table, the cost table (CPU seconds of both modes and their ratio,
 // integrand evaluations per pass, the fit's own evaluations) and the totals.
 #include <algorithm>
@@ -10,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,89 +18,13 @@
 #include "driver/driver.hpp"
 #include "driver/record.hpp"
 #include "model/state.hpp"
+#include "decks.hpp"
 #include "tensor_reference.hpp"
 
 namespace {
 
-struct Case {
-    std::string name;
-    std::string deck;
-};
-
-// A deck whose stages rank on one predictor each, so that the predictor correlations are the
-// stage correlations: r = (r21, r31, r32), validities v, group-1 effect sizes e per stage.
-std::string stage_deck(int napp, const std::vector<int>& ns, const std::vector<double>& r,
-                       const std::vector<double>& v, const std::vector<double>& e, double pg1, double efc1) {
-    const int K = static_cast<int>(ns.size());
-    std::ostringstream s;
-    s.precision(10);
-    s << K << ' ' << K << ' ' << napp;
-    for (int n : ns) s << ' ' << n;
-    s << '\n';
-    for (int j = 0; j < K; ++j) {
-        for (int i = 0; i < K; ++i) s << (i == j ? "1 " : "0 ");
-        s << '\n';
-    }
-    for (int j = 0; j < K; ++j) s << v[j] << ' ';
-    s << '\n';
-    // Upper triangle row by row: r12 r13 / r23.
-    if (K == 2) s << r[0] << "\n";
-    if (K == 3) s << r[0] << ' ' << r[1] << "\n" << r[2] << "\n";
-    for (int j = 0; j < K; ++j) s << e[j] << ' ';
-    s << "\n2 " << pg1 << " 7\n" << efc1 << "\n1.0E-4 100000\n";
-    return s.str();
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::vector<Case> sweep() {
-    std::vector<Case> c;
-    c.push_back({"issue-example",
-                 "6 3 60 35 15 5\n1 1 0 0 0 0\n1 1 1 1 0 0\n1 1 1 1 1 1\n"
-                 "0.45 0.40 0.35 0.30 0.30 0.25\n0.55 0.45 0.40 0.35 0.30\n0.45 0.40 0.35 0.30\n"
-                 "0.45 0.40 0.35\n0.40 0.35\n0.35\n-0.9 -0.8 -0.4 -0.3 -0.2 -0.1\n2 0.25 7\n-0.5\n"
-                 "1.0E-4 100000\n"});
-    const std::string ex = std::string(TRAZ_SOURCE_DIR) + "/examples/";
-    c.push_back({"example-2stage", slurp(ex + "two-stage.deck")});
-    c.push_back({"example-3stage", slurp(ex + "three-stage.deck")});
-    // Two stages.
-    c.push_back({"2s-n10-r0.30", stage_deck(10, {5, 2}, {0.30}, {0.35, 0.45}, {-0.5, -0.4}, 0.30, -0.4)});
-    c.push_back({"2s-n6-r0.70", stage_deck(6, {4, 2}, {0.70}, {0.40, 0.45}, {-0.8, -0.6}, 0.50, -0.5)});
-    c.push_back({"2s-n20-r0.60", stage_deck(20, {10, 4}, {0.60}, {0.40, 0.50}, {-1.0, -0.5}, 0.50, -0.6)});
-    c.push_back({"2s-n100-r0.50", stage_deck(100, {10, 5}, {0.50}, {0.30, 0.40}, {-0.7, -0.3}, 0.15, -0.3)});
-    c.push_back({"2s-n50-r0.90", stage_deck(50, {20, 8}, {0.90}, {0.45, 0.50}, {-0.9, -0.7}, 0.20, -0.5)});
-    c.push_back({"2s-n100-r0.95", stage_deck(100, {40, 10}, {0.95}, {0.45, 0.48}, {-0.8, -0.7}, 0.10, -0.5)});
-    c.push_back({"2s-n30-r0.99", stage_deck(30, {12, 5}, {0.99}, {0.45, 0.46}, {-0.6, -0.55}, 0.40, -0.4)});
-    c.push_back({"2s-n40-r0.999", stage_deck(40, {20, 10}, {0.999}, {0.45, 0.45}, {-0.5, -0.5}, 0.25, -0.4)});
-    c.push_back({"2s-n80-keep79", stage_deck(80, {79, 40}, {0.80}, {0.40, 0.45}, {-0.6, -0.4}, 0.40, -0.3)});
-    // Three stages.
-    c.push_back({"3s-n12-r0.30", stage_deck(12, {8, 5, 2}, {0.30, 0.30, 0.30}, {0.3, 0.35, 0.4}, {-0.5, -0.4, -0.3},
-                                            0.50, -0.3)});
-    c.push_back({"3s-n6-r0.60", stage_deck(6, {5, 3, 1}, {0.60, 0.50, 0.70}, {0.35, 0.4, 0.45}, {-0.7, -0.5, -0.4},
-                                           0.50, -0.5)});
-    c.push_back({"3s-n20-r0.60", stage_deck(20, {12, 6, 3}, {0.50, 0.40, 0.60}, {0.35, 0.4, 0.45}, {-0.8, -0.6, -0.5},
-                                            0.30, -0.5)});
-    c.push_back({"3s-n40-r0.95", stage_deck(40, {25, 12, 5}, {0.90, 0.85, 0.95}, {0.40, 0.45, 0.48},
-                                            {-0.9, -0.7, -0.6}, 0.20, -0.6)});
-    c.push_back({"3s-n25-r0.98", stage_deck(25, {15, 8, 4}, {0.95, 0.95, 0.98}, {0.45, 0.46, 0.47},
-                                            {-0.8, -0.75, -0.7}, 0.35, -0.5)});
-    c.push_back({"3s-n60-r0.99", stage_deck(60, {30, 15, 6}, {0.98, 0.97, 0.99}, {0.45, 0.46, 0.47},
-                                            {-0.7, -0.65, -0.6}, 0.25, -0.5)});
-    c.push_back({"3s-n30-r0.999", stage_deck(30, {20, 10, 5}, {0.999, 0.998, 0.999}, {0.45, 0.45, 0.45},
-                                             {-0.5, -0.5, -0.5}, 0.50, -0.4)});
-    c.push_back({"3s-n100-97", stage_deck(100, {99, 98, 97}, {0.90, 0.80, 0.90}, {0.4, 0.45, 0.5},
-                                          {-0.6, -0.5, -0.4}, 0.30, -0.4)});
-    c.push_back({"3s-n100-r0.97", stage_deck(100, {50, 20, 5}, {0.95, 0.90, 0.97}, {0.40, 0.44, 0.48},
-                                             {-1.0, -0.8, -0.6}, 0.10, -0.7)});
-    c.push_back({"3s-n80-r0.97", stage_deck(80, {60, 40, 20}, {0.97, 0.95, 0.97}, {0.42, 0.44, 0.46},
-                                            {-0.6, -0.5, -0.45}, 0.30, -0.4)});
-    return c;
-}
+using traz::benchdecks::Case;
+using traz::benchdecks::sweep;
 
 struct Outcome {
     traz::RunRecord rec;
@@ -157,13 +80,36 @@ Deviation compare(const traz::RunRecord& rec, const traz::tensorref::Reference& 
 int main(int argc, char** argv) {
     int nodes = 48;
     std::string only;
+    bool reference_check = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--nodes") == 0 && i + 1 < argc) nodes = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
+        else if (std::strcmp(argv[i], "--reference-check") == 0) reference_check = true;
         else {
-            std::fprintf(stderr, "usage: bench_accuracy [--nodes N] [--only NAME]\n");
+            std::fprintf(stderr, "usage: bench_accuracy [--nodes N] [--only NAME] [--reference-check]\n");
             return 2;
         }
+    }
+    if (reference_check) {
+        // How the reference converges: the largest change of the seven integrals between orders.
+        const int orders[] = {32, 48, 64, 96};
+        std::printf("%-20s %10s %10s %10s   (largest change of the seven integrals)\n", "deck", "32->48", "48->64",
+                    "64->96");
+        for (const Case& c : sweep()) {
+            if (!only.empty() && c.name != only) continue;
+            std::printf("%-20s", c.name.c_str());
+            traz::tensorref::Reference before = reference(c.deck, orders[0]);
+            for (int k = 1; k < 4; ++k) {
+                const traz::tensorref::Reference now = reference(c.deck, orders[k]);
+                double change = 0.0;
+                for (int s = 0; s < 7; ++s) change = std::fmax(change, std::fabs(now.integral[s] - before.integral[s]));
+                std::printf(" %10.1e", change);
+                before = now;
+            }
+            std::printf("\n");
+            std::fflush(stdout);
+        }
+        return 0;
     }
     const int coarse = nodes * 2 / 3;
     std::printf("Deviations from the iterated Gauss-Legendre reference (%d points per line; 'ref' is its change\n"
