@@ -398,6 +398,13 @@ LevelResult integrate_levels(const LevelPlan& plan, int dim, int nq, GaussianInt
             worst = std::fmax(worst, out.error[q] / tol);
             last[q] = out.value[q];
         }
+        if (plan.known_count > 0) {
+            double sum_known = 0.0;
+            for (int q = plan.known_first; q < plan.known_first + plan.known_count; ++q) sum_known += out.value[q];
+            const double off = std::fabs(sum_known - plan.known_sum);
+            met = met && off <= plan.known_tol;
+            if (level > first) worst = std::fmax(worst, off / plan.known_tol);
+        }
         if (!finite) {
             out.stop = LevelStop::not_finite;
             return out;

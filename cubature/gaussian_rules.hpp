@@ -78,6 +78,10 @@ struct LevelPlan {
     double relerr = 1e-4;   // tolerance of quantity q: max(relerr |Q_q|, floor[q])
     double floor[kMaxQuantities] = {};
     double scale = 1.0;     // the rule's points are spread by this factor (t = scale u)
+    // Quantities whose exact sum is known (known_count 0: none): a level meets only when
+    // their sum is also within known_tol of known_sum.
+    int known_first = 0, known_count = 0;
+    double known_sum = 0.0, known_tol = 0.0;
 };
 
 struct LevelResult {
@@ -92,7 +96,8 @@ struct LevelResult {
 // Integrates the nq (1..kMaxQuantities) quantities of f over R^dim with the plan's rules,
 // level after level from plan.first, until every quantity's change from the level before
 // is within its tolerance, the cap is reached, or the largest change relative to its
-// tolerance has not fallen for two levels in a row. Points a level shares with the level before are not evaluated
+// tolerance has not fallen for two levels in a row (a known sum's distance from its value
+// counts as one more change). Points a level shares with the level before are not evaluated
 // again. The first level has no estimate: its error is infinite, and it never meets.
 LevelResult integrate_levels(const LevelPlan& plan, int dim, int nq, GaussianIntegrand f, void* params);
 
