@@ -130,6 +130,16 @@ TEST(GaussianRules, LevelsMeetWithHonestEstimatesAndStopWhenTheyCannot) {
     EXPECT_EQ(b.calls, r.points);
     EXPECT_EQ(r.points, traz::gaussian_rule(plan.family, 3, r.level).size());
 
+    // Quantity 0 is known to integrate to 1: a tight tolerance on that takes more levels.
+    Bump known;
+    traz::LevelPlan tight = plan;
+    tight.known_count = 1;
+    tight.known_sum = 1.0;
+    tight.known_tol = 1e-9;
+    const traz::LevelResult k = traz::integrate_levels(tight, 3, 3, &bump, &known);
+    EXPECT_GT(k.level, r.level);
+    if (k.stop == traz::LevelStop::met) EXPECT_NEAR(k.value[0], 1.0, 1e-9);
+
     // A density far too narrow for the rules: the cap is reached, or the estimates stall.
     Bump narrow;
     narrow.mu = 0.0;
