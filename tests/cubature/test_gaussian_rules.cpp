@@ -138,7 +138,9 @@ TEST(GaussianRules, LevelsMeetWithHonestEstimatesAndStopWhenTheyCannot) {
     tight.known_tol = 1e-9;
     const traz::LevelResult k = traz::integrate_levels(tight, 3, 3, &bump, &known);
     EXPECT_GT(k.level, r.level);
-    if (k.stop == traz::LevelStop::met) EXPECT_NEAR(k.value[0], 1.0, 1e-9);
+    if (k.stop == traz::LevelStop::met) {
+        EXPECT_NEAR(k.value[0], 1.0, 1e-9);
+    }
 
     // A density far too narrow for the rules: the cap is reached, or the estimates stall.
     Bump narrow;
