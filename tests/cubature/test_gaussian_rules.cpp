@@ -136,6 +136,7 @@ TEST(GaussianRules, LevelsMeetWithHonestEstimatesAndStopWhenTheyCannot) {
     tight.known_count = 1;
     tight.known_sum = 1.0;
     tight.known_tol = 1e-9;
+    tight.cap = 13;
     const traz::LevelResult k = traz::integrate_levels(tight, 3, 3, &bump, &known);
     EXPECT_GT(k.level, r.level);
     if (k.stop == traz::LevelStop::met) {
