@@ -24,8 +24,10 @@
 
 #include "cubature/gaussian_rules.hpp"
 #include "decks.hpp"
-#include "driver/driver.hpp"
-#include "driver/record.hpp"
+#include "deck/deck.hpp"
+#include "deck/stages.hpp"
+#include "deck/validate.hpp"
+#include "evaluate/evaluate.hpp"
 #include "model/domain.hpp"
 #include "model/model.hpp"
 #include "model/state.hpp"
@@ -53,6 +55,7 @@ constexpr double kMassTolerance = 0.05;
 // The deck's problem with its fitted domain: the seven pass integrands at x = m + L t.
 struct Problem {
     int K = 0;
+    traz::SelectionState s{};
     traz::Domain dom;
 };
 
@@ -63,14 +66,14 @@ void mapped(const double* t, double* f, void* params) {
         x[i] = p.dom.m[i];
         for (int j = 0; j <= i; ++j) x[i] += p.dom.L[i + 3 * j] * t[j];
     }
-    for (int s = 0; s < kQ; ++s) {
-        traz::sel.iz = traz::tensorref::kSelectors[s];
+    for (int q = 0; q < kQ; ++q) {
+        const int iz = traz::tensorref::kSelectors[q];
         double a[3] = {x[0], x[1], x[2]}, v = 0.0;
         if (p.K == 1)
-            v = traz::ffte(a);
+            v = traz::ffte(p.s, iz, a);
         else
-            traz::ftest(p.K, a, 1, &v);
-        f[s] = p.dom.det * v;
+            traz::ftest(p.s, iz, p.K, a, 1, &v);
+        f[q] = p.dom.det * v;
     }
 }
 
@@ -78,10 +81,10 @@ void mapped(const double* t, double* f, void* params) {
 struct Quantities {
     double E, R1, R2, AI, SD, mass;
 };
-Quantities derive(const double* I) {
+Quantities derive(const traz::SelectionState& s, const double* I) {
     Quantities q;
-    const int K = traz::sel.nstage;
-    const double srtot = traz::sel.srtot, pg1 = traz::sel.pg[0], pg2 = traz::sel.pg[1], Kn = traz::sel.ns[K - 1];
+    const int K = s.nstage;
+    const double srtot = s.srtot, pg1 = s.pg[0], pg2 = s.pg[1], Kn = s.ns[K - 1];
     q.E = I[0];
     q.mass = I[1] + I[2];
     q.R2 = I[3] * srtot;
@@ -92,8 +95,8 @@ Quantities derive(const double* I) {
 }
 
 // Largest ratio of a deviation to its acceptance bound (<= 1 meets all of them).
-double acceptance(const double* I, const Quantities& ref) {
-    const Quantities q = derive(I);
+double acceptance(const traz::SelectionState& s, const double* I, const Quantities& ref) {
+    const Quantities q = derive(s, I);
     double r = 0.0;
     for (double dev : {q.E - ref.E, q.R1 - ref.R1, q.R2 - ref.R2, q.SD - ref.SD})
         r = std::fmax(r, std::isnan(dev) ? INFINITY : std::fabs(dev) / 2e-5);
@@ -104,18 +107,23 @@ double acceptance(const double* I, const Quantities& ref) {
 }
 
 // One stage: each selector by the adaptive quadrature at 1e-12 over the fitted interval.
+struct OneStage {
+    const traz::SelectionState* s;
+    int iz;
+};
 void one_stage_reference(const Problem& p, double* I) {
     gsl_integration_workspace* w = gsl_integration_workspace_alloc(2000);
-    for (int s = 0; s < kQ; ++s) {
-        traz::sel.iz = traz::tensorref::kSelectors[s];
-        gsl_function f{[](double x, void*) {
+    for (int q = 0; q < kQ; ++q) {
+        OneStage one{&p.s, traz::tensorref::kSelectors[q]};
+        gsl_function f{[](double x, void* params) {
+                           const OneStage& o = *static_cast<const OneStage*>(params);
                            double a[1] = {x};
-                           return traz::ffte(a);
+                           return traz::ffte(*o.s, o.iz, a);
                        },
-                       nullptr};
+                       &one};
         double err = 0.0;
         const double lo = p.dom.m[0] + p.dom.L[0] * p.dom.lo[0], hi = p.dom.m[0] + p.dom.L[0] * p.dom.hi[0];
-        gsl_integration_qag(&f, lo, hi, 0.0, 1e-12, 2000, GSL_INTEG_GAUSS61, w, &I[s], &err);
+        gsl_integration_qag(&f, lo, hi, 0.0, 1e-12, 2000, GSL_INTEG_GAUSS61, w, &I[q], &err);
     }
     gsl_integration_workspace_free(w);
 }
@@ -179,18 +187,24 @@ int main(int argc, char** argv) {
     std::vector<DeckRun> runs;
     for (const auto& c : decks) {
         if (!only.empty() && c.name != only) continue;
-        traz::RunRecord rec;
-        traz::RunOptions opt;
-        opt.fitted = true;
-        opt.stop_before_integration = true;
-        traz::compute(c.deck, rec, opt);
-        if (rec.outcome != traz::Outcome::stopped) {
-            std::printf("%s: not computed (%s)\n", c.name.c_str(), rec.diagnostic.c_str());
+        traz::Deck deck;
+        traz::DeckFault fault;
+        traz::StageValues stages;
+        if (!traz::read_deck(c.deck, deck, fault)) {
+            std::printf("%s: not read (%s)\n", c.name.c_str(), fault.message.c_str());
+            continue;
+        }
+        traz::derive_stages(deck, stages);
+        if (!traz::validate_deck(deck, stages, fault, true)) {
+            std::printf("%s: refused (%s)\n", c.name.c_str(), fault.message.c_str());
             continue;
         }
         Problem p;
-        p.K = rec.deck->nstage;
-        p.dom = traz::fit_domain();
+        p.K = deck.nstage;
+        p.s = traz::selection_state(deck, stages);
+        traz::order_statistic_constants(p.s);
+        traz::ftest_forget();
+        p.dom = traz::fit_domain(p.s);
         if (!p.dom.fitted) {
             std::printf("%s: the fit failed (%s)\n", c.name.c_str(), p.dom.note.c_str());
             continue;
@@ -203,14 +217,14 @@ int main(int argc, char** argv) {
             one_stage_reference(p, ref);
             run.ref_change = 0.0;
         } else {
-            const traz::tensorref::Reference r = traz::tensorref::tensor_reference(nodes);
-            const traz::tensorref::Reference r0 = traz::tensorref::tensor_reference(nodes * 2 / 3);
+            const traz::tensorref::Reference r = traz::tensorref::tensor_reference(p.s, nodes);
+            const traz::tensorref::Reference r0 = traz::tensorref::tensor_reference(p.s, nodes * 2 / 3);
             for (int s = 0; s < kQ; ++s) ref[s] = r.integral[s];
             run.ref_change = 0.0;
             for (int s = 0; s < kQ; ++s)
                 run.ref_change = std::fmax(run.ref_change, std::fabs(r.integral[s] - r0.integral[s]));
         }
-        const Quantities refq = derive(ref);
+        const Quantities refq = derive(p.s, ref);
         for (const Variant& v : variants) {
             const int cap = p.K == 3 ? v.cap3 : p.K == 2 ? v.cap2 : v.cap1;
             std::vector<Cell> row(cap);
@@ -220,7 +234,7 @@ int main(int argc, char** argv) {
                 traz::ftest_forget();
                 const double t0 = now();
                 traz::integrate_rule(rule, v.scale, kQ, &mapped, &p, I);
-                row[level - 1] = {acceptance(I, refq), now() - t0, rule.size()};
+                row[level - 1] = {acceptance(p.s, I, refq), now() - t0, rule.size()};
             }
             run.cells.push_back(row);
             // Level by level with the estimate.
@@ -252,7 +266,7 @@ int main(int argc, char** argv) {
                                     lr.error[s], lr.value[s]);
             run.levels.push_back(lr);
             run.holds.push_back(holds);
-            run.final_ratio.push_back(acceptance(lr.value, refq));
+            run.final_ratio.push_back(acceptance(p.s, lr.value, refq));
         }
         runs.push_back(run);
         std::fprintf(stderr, "%s done\n", c.name.c_str());
