@@ -41,6 +41,21 @@ void ftest_mapped_at(const int& ndim, double* t, const int& numfun, double* f, v
     ftest_mapped(*c.s, c.iz, *c.domain, ndim, t, numfun, f);
 }
 
+// Several selectors at m + L t of a fitted domain, from one evaluation of the point.
+struct SelectorsContext {
+    const SelectionState* s;
+    const int* iz;
+    int nsel;
+    const Domain* domain;
+};
+
+void mapped_selectors_at(const int& ndim, double* t, const int& numfun, double* f, void* params) {
+    const SelectorsContext& c = *static_cast<const SelectorsContext*>(params);
+    (void)ndim;
+    (void)numfun;
+    mapped_selectors(*c.s, c.iz, c.nsel, *c.domain, t, f);
+}
+
 constexpr int kQuadLimit = 12500;
 
 double ffte_at(double x, void* params) {
@@ -129,5 +144,24 @@ Integral cubature_pass(const SelectionState& s, int iz, double relerr, int maxcl
     return r;
 }
 
+
+Integrals cubature_all(const SelectionState& s, const int* iz, int nsel, double relerr, int maxcls,
+                       const Domain& domain) {
+    const int ndim = s.nstage;
+    double a[3], b[3];
+    for (int j = 0; j < ndim; ++j) a[j] = domain.lo[j], b[j] = domain.hi[j];
+    const int key = ndim == 3 ? 2 : 0;
+    const int minpts = 0, nw = kWorkSize, restar = 0;
+    const double epsabs = 0.0;
+    int neval = 0, ifail = 0;
+    SelectorsContext context{&s, iz, nsel, &domain};
+    const CubatureIntegrand f(&mapped_selectors_at, &context);
+    Integrals r;
+    dcuhre(ndim, nsel, a, b, minpts, maxcls, f, epsabs, relerr, key, nw, restar, r.result, r.abserr, neval, ifail,
+           cubature_work());
+    r.evaluations = neval;
+    r.status = ifail;
+    return r;
+}
 
 } // namespace traz
