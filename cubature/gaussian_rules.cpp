@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <unordered_map>
@@ -70,20 +69,22 @@ bool solve(std::vector<Real> a, std::vector<Real> b, int n, std::vector<Real>& x
     return true;
 }
 
-// The value at x of the polynomial with Hermite coefficients c.
+// The value at x of the polynomial with Hermite coefficients c (degree below 64).
 Real hermite_sum(const std::vector<Real>& c, Real x) {
-    std::vector<Real> h(c.size());
-    hermite_values(x, static_cast<int>(c.size()) - 1, h.data());
+    Real h[64];
+    const int n = static_cast<int>(c.size());
+    hermite_values(x, n - 1, h);
     Real s = 0;
-    for (std::size_t j = 0; j < c.size(); ++j) s += c[j] * h[j];
+    for (int j = 0; j < n; ++j) s += c[j] * h[j];
     return s;
 }
 
 // The m positive roots of the even polynomial c (degree 2m), by a scan for sign changes and
-// bisection to full precision; false when fewer are real.
+// bisection to full precision; false when fewer are real. The scan's step is far below the
+// spacing of the nodes (0.25 and more).
 bool positive_roots(const std::vector<Real>& c, int m, std::vector<Real>& roots) {
     roots.clear();
-    const Real step = 1.0L / 512;
+    const Real step = 1.0L / 64;
     Real a = step / 2, fa = hermite_sum(c, a);
     for (Real b = a + step; b < 16 && static_cast<int>(roots.size()) < m; b += step) {
         const Real fb = hermite_sum(c, b);
@@ -254,29 +255,28 @@ GaussianRule build(RuleFamily f, int d, int level) {
     return g;
 }
 
-// All levels of a family in one dimension count, with the shared points marked.
+// The levels of a family in one dimension count built so far, with the shared points marked;
+// built in order on first use. The vector's room is reserved for every level, so the rules
+// handed out never move.
 struct FamilyTable {
-    std::once_flag once;
+    std::mutex lock;
     std::vector<GaussianRule> levels;  // index level - 1
 };
 
-void fill(FamilyTable& table, RuleFamily f, int d) {
-    const int top = max_level(f, d);
-    table.levels.reserve(top);
-    for (int level = 1; level <= top; ++level) {
-        GaussianRule g = build(f, d, level);
-        g.shared.assign(g.size(), -1);
-        if (level > 1) {
-            const GaussianRule& before = table.levels.back();
-            std::unordered_map<PointKey, int, PointKeyHash> where;
-            for (int p = 0; p < before.size(); ++p) where.emplace(key_of(&before.t[d * p], d), p);
-            for (int p = 0; p < g.size(); ++p) {
-                const auto found = where.find(key_of(&g.t[d * p], d));
-                if (found != where.end()) g.shared[p] = found->second;
-            }
+void add_level(FamilyTable& table, RuleFamily f, int d) {
+    const int level = static_cast<int>(table.levels.size()) + 1;
+    GaussianRule g = build(f, d, level);
+    g.shared.assign(g.size(), -1);
+    if (level > 1) {
+        const GaussianRule& before = table.levels.back();
+        std::unordered_map<PointKey, int, PointKeyHash> where;
+        for (int p = 0; p < before.size(); ++p) where.emplace(key_of(&before.t[d * p], d), p);
+        for (int p = 0; p < g.size(); ++p) {
+            const auto found = where.find(key_of(&g.t[d * p], d));
+            if (found != where.end()) g.shared[p] = found->second;
         }
-        table.levels.push_back(std::move(g));
     }
+    table.levels.push_back(std::move(g));
 }
 
 } // namespace
@@ -299,15 +299,23 @@ NormalRule gauss_hermite(int n) {
 
 NormalRule genz_keister(int level) {
     if (level < 1 || level > kGenzKeisterLevels) throw std::runtime_error("Genz-Keister rule: no such level");
-    std::vector<Real> x{0};
-    for (int l = 2; l <= level; ++l) x = extend(x, kAddedPairs[l]);
-    const std::vector<Real> w = symmetric_weights(x);
-    NormalRule r;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        r.x.push_back(static_cast<double>(x[i]));
-        r.w.push_back(static_cast<double>(w[i]));
-    }
-    return r;
+    // All levels at once, on first use: each extends the one before.
+    static const std::vector<NormalRule> rules = [] {
+        std::vector<NormalRule> all;
+        std::vector<Real> x{0};
+        for (int l = 1; l <= kGenzKeisterLevels; ++l) {
+            if (l > 1) x = extend(x, kAddedPairs[l]);
+            const std::vector<Real> w = symmetric_weights(x);
+            NormalRule r;
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                r.x.push_back(static_cast<double>(x[i]));
+                r.w.push_back(static_cast<double>(w[i]));
+            }
+            all.push_back(r);
+        }
+        return all;
+    }();
+    return rules[level - 1];
 }
 
 const char* family_name(RuleFamily f) {
@@ -332,7 +340,9 @@ const GaussianRule& gaussian_rule(RuleFamily f, int dim, int level) {
     static FamilyTable tables[3][3];
     if (dim < 1 || dim > 3 || level < 1 || level > max_level(f, dim)) throw std::runtime_error("no such Gaussian rule");
     FamilyTable& table = tables[static_cast<int>(f)][dim - 1];
-    std::call_once(table.once, [&] { fill(table, f, dim); });
+    const std::lock_guard<std::mutex> hold(table.lock);
+    if (table.levels.empty()) table.levels.reserve(max_level(f, dim));
+    while (static_cast<int>(table.levels.size()) < level) add_level(table, f, dim);
     return table.levels[level - 1];
 }
 

@@ -48,11 +48,13 @@ struct Problem {
         double a[3] = {x[0], K > 1 ? x[1] : 0.0, K > 2 ? x[2] : 0.0};
         double f = 0.0;
         ++evaluations;
-        // Selector 0 matches no factor: the integrands return the bare density.
+        // Selector 0 matches no factor: the integrands return the bare density. The fit's
+        // points are its own (no rule or cubature point repeats them): no memo.
+        const int bare = 0;
         if (K == 1)
-            f = ffte(s, 0, a);
+            f = ffte(s, bare, a);
         else
-            ftest(s, 0, K, a, 1, &f);
+            ftest_selectors(s, &bare, 1, K, a, &f);
         return f > 0.0 && std::isfinite(f) ? std::log(f) : -INFINITY;
     }
 
