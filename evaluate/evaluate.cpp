@@ -287,7 +287,7 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     int failures = 0;
     if (d.npred > kMaxPred) ++failures, rec.ifin[0] = 1;
     if (d.nstage > kMaxStage) ++failures, rec.ifin[1] = 1;
-    if (d.napp > 100) ++failures, rec.ifin[2] = 1;
+    if (d.napp > (opt.fitted ? kMaxFittedApplicants : kMaxApplicants)) ++failures, rec.ifin[2] = 1;
     if (failures != 0) {
         rec.outcome = Outcome::limits_refused;
         rec.cpu_end = clock();
