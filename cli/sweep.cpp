@@ -15,7 +15,7 @@
 #include "deck/sweep_range.hpp"
 #include "traz/traz.hpp"
 #include "evaluate/evaluate.hpp"
-#include "views/plot.hpp"
+#include "cli/plot_loader.hpp"
 #include "views/views.hpp"
 
 namespace traz {
@@ -108,7 +108,7 @@ bool write_plot(const std::string& path, const std::string& base, const std::vec
         text.title += ", " + what_varies(ranges[1]);
     }
     std::string error;
-    if (!plot_sweep(path, text, points, error)) {
+    if (!draw_plot(path, text, points, error)) {
         std::fprintf(stderr, "traz: %s: %s\n", path.c_str(), error.c_str());
         return false;
     }
