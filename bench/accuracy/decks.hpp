@@ -1,6 +1,6 @@
 // The decks of the accuracy sweep, shared by the benchmarks that compare integrations with
-// the tensor-rule reference: two- and three-stage problems from small pools to large ones,
-// stage correlations from 0.3 to 0.999, small final stages, effect sizes of both signs.
+// the tensor-rule reference: two- and three-stage problems from pools of 6 to 10,000, stage
+// correlations from 0.3 to 0.999, small final stages, effect sizes of both signs.
 #pragma once
 #include <cmath>
 #include <fstream>
@@ -154,6 +154,13 @@ inline std::vector<Case> sweep() {
     c.push_back({"2s-n60-pg0.05", stage_deck(60, {25, 8}, {0.75}, {0.40, 0.45}, {-0.8, -0.6}, 0.05, -0.5)});
     c.push_back({"3s-n60-pg0.9", stage_deck(60, {30, 12, 4}, {0.80, 0.70, 0.85}, {0.40, 0.45, 0.50},
                                             {-0.6, -0.5, -0.4}, 0.90, -0.4)});
+    // Pools beyond the classic limit of 100 (--fitted only).
+    c.push_back({"2s-n1000", stage_deck(1000, {300, 100}, {0.70}, {0.40, 0.45}, {-0.8, -0.6}, 0.30, -0.5)});
+    c.push_back({"3s-n1000", ten_predictor_deck(1000, {600, 250, 100}, 0.0, 0.25, -0.5)});
+    c.push_back({"2s-n10000", stage_deck(10000, {3000, 1000}, {0.70}, {0.40, 0.45}, {-0.8, -0.6}, 0.30, -0.5)});
+    c.push_back({"3s-n10000", ten_predictor_deck(10000, {6000, 2500, 1000}, 0.0, 0.25, -0.5)});
+    c.push_back({"3s-n10000-r0.99", stage_deck(10000, {4000, 1500, 500}, {0.98, 0.97, 0.99}, {0.45, 0.46, 0.47},
+                                               {-0.7, -0.65, -0.6}, 0.25, -0.5)});
     return c;
 }
 
