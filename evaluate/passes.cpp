@@ -3,6 +3,8 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_integration.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "cubature/dcuhre.hpp"
@@ -154,6 +156,12 @@ Integrals cubature_all(const SelectionState& s, const int* iz, int nsel, double 
     const int minpts = 0, nw = kWorkSize, restar = 0;
     const double epsabs = 0.0;
     int neval = 0, ifail = 0;
+    // Each subregion keeps 2 nsel + 2 ndim + 2 doubles, so the work array holds fewer of them
+    // than for one quantity: the budget is cut to what it holds (the deck check allows
+    // budgets up to what it holds for one quantity). num is the rule's point count.
+    const std::int64_t num = ndim == 3 ? 127 : 65;
+    const std::int64_t regions = (kWorkSize - 17 * std::int64_t(nsel) - 1) / (2 * ndim + 2 * nsel + 2);
+    maxcls = static_cast<int>(std::min<std::int64_t>(maxcls, 2 * num * (regions - 1) + num));
     SelectorsContext context{&s, iz, nsel, &domain};
     const CubatureIntegrand f(&mapped_selectors_at, &context);
     Integrals r;
