@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
                  "Integrate over a domain fitted to the cut-score density instead of the fixed cube");
     app.add_option("--fitted-level", o.fitted_level,
                    "With --fitted: the level of the rule in the fitted coordinates, instead of raising it "
-                   "until the accuracy is met (a sweep's rows name the level they used)")
+                   "until the accuracy is met (a fitted sweep names the level it settled on)")
         ->check(CLI::Range(1, 13))
         ->option_text("N");
 

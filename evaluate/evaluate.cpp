@@ -238,7 +238,13 @@ void check_mass(RunRecord& rec, double accuracy) {
         std::string w = "the cut-score density integrates to " + std::string(buf) +
                         " instead of 1 over the integration domain; the results may be off by about " +
                         rough(off) + ".";
-        w += rec.domain.fitted ? " The fitted domain did not hold it either." : " Rerun with --fitted.";
+        const FittedIntegration& fi = rec.integration;
+        if (!rec.domain.fitted)
+            w += " Rerun with --fitted.";
+        else if (fi.used && fi.integrator == "rule" && !fi.met)
+            w += " The fitted rule's settled level is too low for this deck.";
+        else
+            w += " The fitted domain did not hold it either.";
         rec.warnings.push_back(w);
     }
 }
