@@ -14,7 +14,7 @@
 #include "cli/io.hpp"
 #include "evaluate/evaluate.hpp"
 #include "traz/traz.hpp"
-#include "views/pareto_plot.hpp"
+#include "cli/front_plot_loader.hpp"
 #include "views/views.hpp"
 
 namespace traz {
@@ -243,7 +243,7 @@ int run_pareto(const ParetoOptions& o) {
             text.weight_names.push_back("predictor " + std::to_string(f.predictor));
         }
         std::string error;
-        if (!plot_front(o.plot, text, plotted, error)) {
+        if (!draw_front(o.plot, text, plotted, error)) {
             std::fprintf(stderr, "traz: %s\n", error.c_str());
             return kRunWriteError;
         }
