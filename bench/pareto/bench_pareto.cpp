@@ -3,7 +3,8 @@
 // the points lie, how far the methods' fronts are apart), and a grid of designs of a two-stage
 // deck against its front (no grid design may beat a front point beyond the bounds).
 //   bench_pareto [--skip-two] [--skip-three] [--skip-grid] [--jobs N]
-//   bench_pareto --deck FILE [--points N] [--cobyla] [--steps] [--max-evaluations N] [--jobs N]
+//   bench_pareto --deck FILE [--points N] [--cobyla] [--steps] [--max-evaluations N] [--step H] [--level L]
+//                [--jobs N]
 //                (one front, point by point)
 #include <time.h>
 
@@ -57,10 +58,14 @@ struct Run {
 };
 
 int max_evaluations = 0;  // per local search; 0: the method's own
+double step = 0;          // finite-difference step; 0: the method's own
+int level = 0;            // the search's level of the fitted rule; 0: settled by the search
 
 Run run_front(const traz::Design& base, const Variant& v, int points, int jobs) {
     traz::ParetoSpec spec;
     if (max_evaluations > 0) spec.method.max_evaluations = max_evaluations;
+    if (step > 0) spec.method.step = step;
+    if (level > 0) spec.method.fitted_level = level;
     spec.points = points;
     spec.jobs = jobs;
     spec.method.optimiser = v.optimiser;
@@ -226,8 +231,8 @@ void grid_against_front(int jobs) {
 void one_front(const std::string& deck, int points, const Variant& v, int jobs) {
     const traz::Design base = traz::Design::from_deck(read_file(deck));
     const Run r = run_front(base, v, points, jobs);
-    std::printf("%s: %s, %d points, %.2f CPU s, %.2f wall s, spacing %.2f\n", deck.c_str(), v.name, points, r.cpu,
-                r.wall, spacing_ratio(r.front));
+    std::printf("%s: %s, %d points, %.2f CPU s, %.2f wall s, spacing %.2f, search level %d\n", deck.c_str(), v.name,
+                points, r.cpu, r.wall, spacing_ratio(r.front), r.front.search_level);
     for (const traz::ParetoPoint& p : r.front.points) {
         std::printf("%3d  E %.6f ±%.1e  IR %.6f ±%.1e  evals %4ld  starts %d/%d  %s (%s) |", p.point, E_of(p),
                     p.result.expected_criterion_score.error_bound, IR_of(p), p.result.impact_ratio.error_bound,
@@ -254,6 +259,8 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--cobyla") == 0) v.optimiser = traz::ParetoMethod::Optimiser::cobyla;
         else if (std::strcmp(argv[i], "--steps") == 0) v.spacing = traz::ParetoMethod::Spacing::impact_steps;
         else if (std::strcmp(argv[i], "--max-evaluations") == 0 && i + 1 < argc) max_evaluations = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--step") == 0 && i + 1 < argc) step = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--level") == 0 && i + 1 < argc) level = std::atoi(argv[++i]);
     }
     if (!deck.empty()) {
         v.name = "chosen method";

@@ -223,7 +223,12 @@ struct ParetoMethod {
     int candidates = 8;             // quasi-random designs screened for the starts
     int max_evaluations = 400;      // per local search
     double step = 1e-4;             // finite-difference step in the chart coordinates
-    double search_relerr = 1e-5;    // accuracy of the search's evaluations
+    double search_relerr = 1e-5;    // accuracy the search's level of the fitted rule is settled for
+    // The level of the fitted rule for every evaluation of the search (the results are then
+    // smooth in the weights). 0: the highest level that the base design, the chart's centre,
+    // the heuristic starts and the screened designs need at search_relerr (no level, each
+    // design its own, when one of them needs the adaptive fallback).
+    int fitted_level = 0;
 };
 
 struct ParetoSpec {
@@ -257,6 +262,7 @@ struct ParetoPoint {
 
 struct ParetoFront {
     std::vector<FreeWeight> free_weights;  // the order of ParetoPoint::weights
+    int search_level = 0;                  // the fitted rule's level in the search (0: none settled)
     ParetoPoint highest_criterion;         // the end with the highest expected criterion score
     ParetoPoint highest_impact;            // the end with the highest impact ratio
     std::vector<ParetoPoint> points;       // this shard's points, in order
