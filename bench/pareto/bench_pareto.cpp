@@ -146,33 +146,25 @@ const char* const kGridDeck =
     "0.45\n"
     "1.0e-4 100000\n";
 
-void grid_against_front(int jobs) {
-    traz::Design base = traz::Design::from_deck(kGridDeck);
-    base.integration = traz::Integration::fitted;
-    std::printf("\nGrid against the front: 3 predictors, 2 stages (stage 1 uses predictors 1 and 2)\n");
-    const double c0 = cpu_seconds();
-    traz::ParetoSpec spec;
-    spec.jobs = jobs;
-    const traz::ParetoFront front = traz::pareto(base, spec);
-    std::printf("  front: %zu points in %.1f CPU s\n", front.points.size(), cpu_seconds() - c0);
-
-    // Stage 1: 11 directions; stage 2: the simplex in steps of 1/12 (91 directions).
+// Evaluates a grid of designs of `base` (stage 1: n1 + 1 directions, stage 2: the simplex in
+// steps of 1/n2) and sets them against the front.
+void grid_against(const traz::Design& base, const traz::ParetoFront& front, int n1, int n2, int jobs, bool table) {
     std::vector<traz::Design> grid;
-    for (int a = 0; a <= 10; ++a)
-        for (int b = 0; b <= 12; ++b)
-            for (int c = 0; b + c <= 12; ++c) {
+    for (int a = 0; a <= n1; ++a)
+        for (int b = 0; b <= n2; ++b)
+            for (int c = 0; b + c <= n2; ++c) {
                 traz::Design d = base;
-                d.stages[0].weights = {a / 10.0, 1 - a / 10.0, 0};
-                d.stages[1].weights = {b / 12.0, c / 12.0, (12 - b - c) / 12.0};
+                d.stages[0].weights = {double(a) / n1, 1 - double(a) / n1, 0};
+                d.stages[1].weights = {double(b) / n2, double(c) / n2, double(n2 - b - c) / n2};
                 grid.push_back(d);
             }
     std::vector<traz::Result> results(grid.size());
     const double c1 = cpu_seconds();
+    const std::size_t nthreads = static_cast<std::size_t>(std::max(jobs, 1));
     std::vector<std::thread> threads;
-    for (int t = 0; t < std::max(jobs, 1); ++t)
+    for (std::size_t t = 0; t < nthreads; ++t)
         threads.emplace_back([&, t] {
-            for (std::size_t i = static_cast<std::size_t>(t); i < grid.size(); i += static_cast<std::size_t>(std::max(jobs, 1)))
-                results[i] = traz::evaluate(grid[i]);
+            for (std::size_t i = t; i < grid.size(); i += nthreads) results[i] = traz::evaluate(grid[i]);
         });
     for (std::thread& th : threads) th.join();
     int computed = 0, beating = 0;
@@ -191,8 +183,8 @@ void grid_against_front(int jobs) {
             }
         }
     }
-    std::printf("  grid: %zu designs (%d computed; the rest rank twice on one composite) in %.1f CPU s\n", grid.size(),
-                computed, cpu_seconds() - c1);
+    std::printf("\n  grid of %zu designs (%d computed; the rest rank twice on one composite), %.1f CPU s\n",
+                grid.size(), computed, cpu_seconds() - c1);
     std::printf("  grid designs better than a front point in both E and impact ratio beyond the bounds: %d", beating);
     if (beating > 0) std::printf(" (by up to %.2e)", worst_beat);
     std::printf("\n");
@@ -200,8 +192,10 @@ void grid_against_front(int jobs) {
     // with at least the point's impact ratio (within the bounds), and the highest impact ratio
     // among those with at least its E. The front should lie above the envelope by no more
     // than the grid's resolution: in E at equal impact ratio, or in the impact ratio at equal E.
-    std::printf("  point  E          impact     envelope E at its impact ratio   envelope impact ratio at its E\n");
+    if (table) std::printf("  point  E          impact     envelope E at its impact ratio   envelope impact ratio at its E\n");
     double front_below = -HUGE_VAL, gap = 0;
+    const double dE = E_of(front.points.front()) - E_of(front.points.back());
+    const double dI = IR_of(front.points.back()) - IR_of(front.points.front());
     for (const traz::ParetoPoint& p : front.points) {
         const traz::Bounded &pe = p.result.expected_criterion_score, &pi = p.result.impact_ratio;
         double env_E = -HUGE_VAL, env_E_bound = 0, env_I = -HUGE_VAL;
@@ -212,19 +206,31 @@ void grid_against_front(int jobs) {
                 env_E = ge.value, env_E_bound = ge.error_bound + pe.error_bound;
             if (ge.value >= pe.value - ge.error_bound - pe.error_bound) env_I = std::max(env_I, gi.value);
         }
-        std::printf("  %5d  %.6f   %.6f   %+.2e                        %+.2e\n", p.point, pe.value, pi.value,
-                    env_E - pe.value, env_I - pi.value);
+        if (table)
+            std::printf("  %5d  %.6f   %.6f   %+.2e                        %+.2e\n", p.point, pe.value, pi.value,
+                        env_E - pe.value, env_I - pi.value);
         if (env_E > -HUGE_VAL) front_below = std::max(front_below, env_E - pe.value - env_E_bound);
         // The point's distance to the envelope, scaled by the front's extent in E and impact ratio.
-        const double dE = E_of(front.points.front()) - E_of(front.points.back());
-        const double dI = IR_of(front.points.back()) - IR_of(front.points.front());
         const double e = env_E > -HUGE_VAL ? (pe.value - env_E) / dE : HUGE_VAL;
         const double i = env_I > -HUGE_VAL ? (pi.value - env_I) / dI : HUGE_VAL;
         gap = std::max(gap, std::min(e, i));
     }
     std::printf("  envelope above the front, less the bounds (<= 0 wanted): %.2e\n", front_below);
     std::printf("  front beyond the envelope, the smaller of the two gaps scaled to the front's extent "
-                "(the grid's resolution): %.3f\n", gap);
+                "(the grid's resolution): %.4f\n", gap);
+}
+
+void grid_against_front(int jobs) {
+    traz::Design base = traz::Design::from_deck(kGridDeck);
+    base.integration = traz::Integration::fitted;
+    std::printf("\nGrids against the front: 3 predictors, 2 stages (stage 1 uses predictors 1 and 2)\n");
+    const double c0 = cpu_seconds();
+    traz::ParetoSpec spec;
+    spec.jobs = jobs;
+    const traz::ParetoFront front = traz::pareto(base, spec);
+    std::printf("  front: %zu points in %.1f CPU s\n", front.points.size(), cpu_seconds() - c0);
+    grid_against(base, front, 10, 12, jobs, true);
+    grid_against(base, front, 40, 40, jobs, false);
 }
 
 // One front of a deck, point by point.
