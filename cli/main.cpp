@@ -184,6 +184,10 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"table", "csv", "json"}))
         ->option_text("table|csv|json (default table)");
     compare->add_option("-o,--output", co.output, "Write the output to FILE")->option_text("FILE");
+    compare->footer("A design is dominated when another is higher in both the expected criterion score and the\n"
+                    "impact ratio by more than the two error bounds.\n"
+                    "Example:\n  traz compare examples/two-stage.deck examples/sweep-weights.deck\n\n"
+                    "Exit status as for traz: the worst of the decks'.");
 
     try {
         app.parse(argc, argv);

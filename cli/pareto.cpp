@@ -221,6 +221,7 @@ int run_pareto(const ParetoOptions& o) {
                                          ? "normal-boundary intersection"
                                          : "equal steps of the impact ratio"},
                          {"starts_per_point", m.starts},
+                         {"fitted_rule_level", front.search_level},
                          {"negative_weights", o.negative_weights}};
         nlohmann::ordered_json names = nlohmann::ordered_json::array();
         for (const FreeWeight& f : free) names.push_back(weight_name(f));
