@@ -192,6 +192,90 @@ TEST(Pareto, RefusesBasesItCannotSearch) {
     refused(d, true, "one predictor");
 }
 
+TEST(Pareto, NegativeWeightsReachAZeroCompositeEffect) {
+    // With weights of either sign the fairest single-stage composite has no group difference;
+    // the most valid of those has, in closed form, R^2 = r'S^-1 r - (r'S^-1 d)^2 / d'S^-1 d.
+    const traz::Design base = single_stage(1000);
+    traz::ParetoSpec spec;
+    spec.points = 3;
+    spec.negative_weights = true;
+    const traz::ParetoFront front = traz::pareto(base, spec);
+    const traz::ParetoPoint& fairest = front.points.back();
+    ASSERT_TRUE(fairest.settled) << fairest.status;
+    EXPECT_NEAR(fairest.result.impact_ratio.value, 1.0, 1e-4);
+    double abs_sum = 0;
+    for (double w : fairest.weights) abs_sum += std::fabs(w);
+    EXPECT_NEAR(abs_sum, 1.0, 1e-12);
+    // S^-1 r and S^-1 d by Cramer's rule on the 3 x 3 correlations.
+    const auto& S = base.correlations;
+    const auto det = [](const std::vector<std::vector<double>>& m) {
+        return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+               m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    };
+    const auto solve = [&](const std::vector<double>& y) {
+        std::vector<double> x(3);
+        for (int j = 0; j < 3; ++j) {
+            auto m = S;
+            for (int i = 0; i < 3; ++i) m[i][j] = y[i];
+            x[j] = det(m) / det(S);
+        }
+        return x;
+    };
+    const std::vector<double> Sr = solve(base.validities), Sd = solve(base.effect_sizes);
+    double rSr = 0, rSd = 0, dSd = 0;
+    for (int i = 0; i < 3; ++i) rSr += base.validities[i] * Sr[i], rSd += base.validities[i] * Sd[i],
+                                dSd += base.effect_sizes[i] * Sd[i];
+    const Composite k = composite(base, fairest.design.stages[0].weights);
+    EXPECT_NEAR(k.d, 0.0, 1e-5);
+    EXPECT_NEAR(k.R, std::sqrt(rSr - rSd * rSd / dSd), 1e-5);
+}
+
+TEST(Pareto, TwoStageFrontIsNotBeatenByAGrid) {
+    // Three predictors, stage 1 using two of them.
+    traz::Design base = traz::Design::from_deck(
+        "3 2 100 30 10\n1 1 0\n1 1 1\n0.50 0.22 0.40\n0.00 0.30\n0.25\n0.90 0.05 0.25\n2 0.70 7\n0.45\n"
+        "1.0e-4 100000\n");
+    base.integration = traz::Integration::fitted;
+    traz::ParetoSpec spec;
+    spec.points = 7;
+    const traz::ParetoFront front = traz::pareto(base, spec);
+    for (const traz::ParetoPoint& p : front.points) ASSERT_TRUE(p.settled) << p.point << ": " << p.status;
+    const auto beats = [](const traz::Bounded& b, const traz::Bounded& a) {
+        return b.value - a.value > b.error_bound + a.error_bound;
+    };
+    int designs = 0;
+    for (int a = 0; a <= 5; ++a)
+        for (int b = 0; b <= 6; ++b)
+            for (int c = 0; b + c <= 6; ++c) {
+                traz::Design d = base;
+                d.stages[0].weights = {a / 5.0, 1 - a / 5.0, 0};
+                d.stages[1].weights = {b / 6.0, c / 6.0, (6 - b - c) / 6.0};
+                const traz::Result g = traz::evaluate(d);
+                if (!g.ok()) continue;  // both stages on one composite
+                ++designs;
+                for (const traz::ParetoPoint& p : front.points)
+                    EXPECT_FALSE(beats(g.expected_criterion_score, p.result.expected_criterion_score) &&
+                                 beats(g.impact_ratio, p.result.impact_ratio))
+                        << "grid design " << a << " " << b << " " << c << " beats point " << p.point;
+                EXPECT_FALSE(beats(g.expected_criterion_score, front.points.front().result.expected_criterion_score));
+                EXPECT_FALSE(beats(g.impact_ratio, front.points.back().result.impact_ratio));
+            }
+    EXPECT_GT(designs, 160);
+}
+
+TEST(Pareto, UnsettledPointsSayWhy) {
+    traz::ParetoSpec spec;
+    spec.points = 4;
+    spec.method.max_evaluations = 2;  // far too few for SLSQP to converge
+    const traz::ParetoFront front = traz::pareto(single_stage(100), spec);
+    for (const traz::ParetoPoint& p : front.points) {
+        EXPECT_FALSE(p.settled) << p.point;
+        EXPECT_EQ(p.status.rfind("not settled: ", 0), 0u) << p.status;
+        EXPECT_TRUE(p.result.ok());  // the design it stopped at is still reported, with its results
+        EXPECT_EQ(p.weights.size(), 3u);
+    }
+}
+
 // Whether b beats a in x by more than the bound of the difference.
 bool beats(const traz::Bounded& b, const traz::Bounded& a) { return b.value - a.value > b.error_bound + a.error_bound; }
 
