@@ -53,6 +53,21 @@ std::vector<std::string> split(const std::string& line) {
     return f;
 }
 
+// The SVG driver writes text as character references (&#x41;): decoded (ASCII) here.
+std::string svg_text(const std::string& svg) {
+    std::string out;
+    for (std::size_t i = 0; i < svg.size(); ++i) {
+        const std::size_t end = svg.compare(i, 3, "&#x") == 0 ? svg.find(';', i) : std::string::npos;
+        if (end == std::string::npos) {
+            out += svg[i];
+            continue;
+        }
+        out += static_cast<char>(std::stoi(svg.substr(i + 3, end - i - 3), nullptr, 16));
+        i = end;
+    }
+    return out;
+}
+
 TEST(ParetoExe, RowsWeightsEndsAndPlot) {
     const std::string plot = "/tmp/traz-pareto-test.png";
     std::remove(plot.c_str());
@@ -78,6 +93,17 @@ TEST(ParetoExe, RowsWeightsEndsAndPlot) {
     }
     EXPECT_GT(read_file(plot).size(), 10000u);
     std::remove(plot.c_str());
+
+    // The plot's words: axes in words, the four-fifths line, the ends named, a panel per stage.
+    const std::string svg = "/tmp/traz-pareto-test.svg";
+    ASSERT_EQ(run_exe("pareto " + kExamples + "two-stage.deck --points 3 -o /dev/null --plot " + svg).status, 0);
+    const std::string text = svg_text(read_file(svg));
+    std::remove(svg.c_str());
+    for (const char* words : {"Impact ratio (lower group selection rate / higher)", "four-fifths rule",
+                              "Expected criterion score of those selected", "highest expected score (point 1)",
+                              "highest impact ratio (point 3)", "Stage 1: share of each predictor",
+                              "Stage 2: share of each predictor", "predictor 4"})
+        EXPECT_NE(text.find(words), std::string::npos) << words;
 
     // The JSON's ends carry decks that run to their rows' results.
     const ExeRun json = run_exe("pareto " + kExamples + "single-stage.deck --points 4 --format json --shard 2/2");
@@ -108,6 +134,22 @@ TEST(CompareExe, TableAndRefusals) {
     EXPECT_NE(table.out.find("Differences to A"), std::string::npos);
     EXPECT_NE(table.out.find("B - A"), std::string::npos);
     EXPECT_NE(table.out.find("less than the integration error"), std::string::npos) << table.out;
+    // CSV: a row per design, the dominance per design; JSON: the same verdict as the table.
+    const std::string decks = kExamples + "two-stage.deck " + kExamples + "two-stage.deck";
+    const ExeRun csv = run_exe("compare " + decks + " --format csv");
+    ASSERT_EQ(csv.status, 0);
+    std::istringstream rows(csv.out);
+    std::vector<std::vector<std::string>> fields;
+    for (std::string line; std::getline(rows, line);) fields.push_back(split(line));
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(fields[0].front(), "design");
+    EXPECT_EQ(fields[0].back(), "dominated_by");
+    EXPECT_EQ(fields[2].front(), "B");
+    EXPECT_EQ(fields[2].size(), fields[0].size());
+    const nlohmann::json json = nlohmann::json::parse(run_exe("compare " + decks + " --format json").out);
+    EXPECT_NE(table.out.find(json["verdict"].get<std::string>()), std::string::npos);
+    EXPECT_EQ(json["designs"][1]["difference_to_A"]["expected_criterion_score"]["value"], 0.0);
+
     const ExeRun one = run_exe("compare " + kExamples + "two-stage.deck");
     EXPECT_EQ(one.status, 1);
     EXPECT_NE(one.err.find("two or more decks"), std::string::npos);
