@@ -1,0 +1,77 @@
+// Cost of the simulation: microseconds per replication of the example decks and of a
+// 100-applicant, 10-predictor, three-stage deck on one thread, and replications per second on
+// 1 and 2 jobs.
+//   bench_simulate [REPLICATIONS [DECK...]]   (decks relative to the source folder)
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "simulate/simulate.hpp"
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// CPU time of the calling thread (1 job runs on the calling thread): what the replications
+// cost, whatever else the shared machine runs.
+double thread_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::int64_t reps = argc > 1 ? std::atoll(argv[1]) : 200000;
+    const std::string src = TRAZ_SOURCE_DIR;
+    std::vector<std::string> decks = {"examples/single-stage.deck", "examples/two-stage.deck",
+                                      "examples/three-stage.deck", "bench/simulate/ten-predictors.deck"};
+    if (argc > 2) decks.assign(argv + 2, argv + argc);
+    std::printf("%u hardware threads; %lld replications per deck\n", std::thread::hardware_concurrency(),
+                static_cast<long long>(reps));
+    std::printf("%-38s %12s %14s %14s %8s\n", "deck", "CPU us/rep", "reps/s 1 job", "reps/s 2 jobs", "speed-up");
+    for (const std::string& name : decks) {
+        traz::Deck d;
+        traz::sim::Model m;
+        std::string error;
+        if (!traz::read_deck(slurp(src + "/" + name), d, error) || !traz::sim::build_model(d, m, error)) {
+            std::printf("%-38s %s\n", name.c_str(), error.c_str());
+            continue;
+        }
+        // CPU microseconds per replication on one thread: the best of three runs.
+        double us = 1e300;
+        for (int k = 0; k < 3; ++k) {
+            const double t0 = thread_seconds();
+            traz::sim::simulate(m, 1, 0, reps, 1);
+            us = std::min(us, (thread_seconds() - t0) * 1e6 / static_cast<double>(reps));
+        }
+        // Wall-clock replications per second on 1 and 2 jobs.
+        double rate[2] = {};
+        for (int jobs = 1; jobs <= 2; ++jobs) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const traz::sim::Sample s = traz::sim::simulate(m, 1, 0, reps, jobs);
+            rate[jobs - 1] = static_cast<double>(s.mean_criterion.size()) / seconds_since(t0);
+        }
+        std::printf("%-38s %12.3f %14.0f %14.0f %8.2f\n", name.c_str(), us, rate[0], rate[1],
+                    rate[1] / rate[0]);
+    }
+    return 0;
+}
