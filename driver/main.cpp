@@ -14,6 +14,7 @@
 #include "driver/messages.hpp"
 #include "driver/sweep.hpp"
 #include "driver/views.hpp"
+#include "simulate/run.hpp"
 
 namespace {
 
@@ -82,6 +83,22 @@ int run_decks(const Options& o, float program_start) {
     return written != traz::kRunOk ? written : worst;
 }
 
+// traz simulate --check: the integration's expectations for the deck.
+bool integrate_for_check(std::string_view text, traz::sim::Analytic& a, std::string& why) {
+    traz::set_message_stream(stderr);
+    traz::RunRecord rec;
+    traz::compute(text, rec);
+    if (rec.outcome != traz::Outcome::computed) {
+        why = !rec.diagnostic.empty() ? rec.diagnostic
+                                      : "it is beyond the classic limits (10 predictors, 3 stages, 100 applicants)";
+        return false;
+    }
+    for (const std::string& w : rec.warnings) std::fprintf(stderr, "traz: simulate --check: warning: %s\n", w.c_str());
+    const traz::Results& r = rec.results;
+    a = {r.criterion.value, r.rate1.value, r.rate2.value, r.ai.value, r.sd.value};
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +152,23 @@ int main(int argc, char** argv) {
     plot->add_option("CSV", plot_in, "The sweep's CSV")->required();
     plot->add_option("--plot", plot_out, "The plot file (.png, .svg or .pdf)")->required()->option_text("FILE");
 
+    // traz simulate: the finite-sample simulation (simulate/run.hpp).
+    traz::sim::SimulateOptions sim;
+    std::string sim_shard;
+    CLI::App* simulate = app.add_subcommand("simulate", "Simulate the selections of a deck: what one selection shows");
+    simulate->add_option("DECK", sim.deck, "The deck (- for standard input)");
+    simulate->add_option("--replications", sim.replications, "Replications (default 100000)")->option_text("N");
+    simulate->add_option("--seed", sim.seed, "Seed of the random streams (default 1)")->option_text("S");
+    simulate->add_option("--jobs", sim.jobs, "Threads (default: every core)")->check(CLI::NonNegativeNumber)->option_text("N");
+    simulate->add_option("--shard", sim_shard, "Run shard I of N and write its partial results")->option_text("I/N");
+    simulate->add_option("--merge", sim.merge, "Combine the partial results of every shard")->option_text("FILES");
+    simulate->add_flag("--check", sim.check, "Compare with the integration's expectations");
+    simulate->add_option("--format", sim.format, "Output format")
+        ->check(CLI::IsMember({"report", "json", "csv"}))
+        ->option_text("report|json|csv (default report)");
+    simulate->add_option("-o,--output", sim.output, "Write the output to FILE")->option_text("FILE");
+    simulate->footer("Example:\n  traz simulate examples/two-stage.deck --replications 1000000 --check");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -154,5 +188,18 @@ int main(int argc, char** argv) {
         return traz::run_sweep(so);
     }
     if (*plot) return traz::plot_csv(plot_in, plot_out);
+    if (*simulate) {
+        std::string why;
+        if (!sim_shard.empty() && !traz::parse_shard(sim_shard, sim.shard_index, sim.shard_count, why)) {
+            std::fprintf(stderr, "traz: simulate: %s\n", why.c_str());
+            return traz::kRunBadDeck;
+        }
+        if (sim.deck.empty() == sim.merge.empty()) {
+            std::fprintf(stderr, "traz: simulate: give a DECK or --merge FILES (traz simulate --help)\n");
+            return traz::kRunBadDeck;
+        }
+        sim.analytic = &integrate_for_check;
+        return traz::sim::run_simulate(sim);
+    }
     return run_decks(o, program_start);
 }

@@ -174,33 +174,31 @@ double kth_largest(double* v, double* w, int n, int k) {
 } // namespace
 
 Replicator::Replicator(const Model& m)
-    : m_(m), stream_(std::make_unique<Stream>()), cand_(m.napp), scores_(m.napp), scratch_(m.napp), first_(m.napp),
+    : m_(m), stream_(std::make_unique<Stream>()), cand_(m.napp), work_(2 * static_cast<std::size_t>(m.napp)), first_(m.napp),
       noise_(static_cast<std::size_t>(m.ns[0]) * kDim), row_id_(m.ns[0]), rows_(m.ns[0]) {}
 
 Replicator::~Replicator() = default;
 
 double Replicator::normal() { return kNormal(*stream_); }
 
-// Keeps in cand_[0 .. keep) the best `keep` of cand_[0 .. n): the highest scores, a tie at the
-// cut going to the lower applicant numbers, so the kept set never depends on how the scores
-// were ordered. They stay in the order they had, which is applicant order.
-void Replicator::keep_best(int n, int keep) {
-    for (int i = 0; i < n; ++i) scores_[i] = cand_[i].score;
-    const double cut = kth_largest(scores_.data(), scratch_.data(), n, keep - 1);
+void keep_best(Candidate* cand, int n, int keep, double* work) {
+    double* scores = work;
+    for (int i = 0; i < n; ++i) scores[i] = cand[i].score;
+    const double cut = kth_largest(scores, work + n, n, keep - 1);
     int kept = 0;
     for (int i = 0; i < n; ++i) {
-        const Candidate c = cand_[i];
-        cand_[kept] = c;
+        const Candidate c = cand[i];
+        cand[kept] = c;
         kept += c.score >= cut;
     }
     if (kept == keep) return;
     // More scores equal the cut than places are left for them: the first ones are kept.
     int ties = keep;
-    for (int i = 0; i < kept; ++i) ties -= cand_[i].score > cut;
+    for (int i = 0; i < kept; ++i) ties -= cand[i].score > cut;
     int k = 0;
     for (int i = 0; i < kept; ++i) {
-        const bool tie = cand_[i].score == cut;
-        if (!tie || ties-- > 0) cand_[k++] = cand_[i];
+        const bool tie = cand[i].score == cut;
+        if (!tie || ties-- > 0) cand[k++] = cand[i];
     }
 }
 
@@ -221,7 +219,7 @@ Replication Replicator::run(std::uint64_t seed, std::uint64_t r) {
         first_[i] = e;
         cand_[i] = {m.mean[i < n1 ? 0 : 1][0] + m.L(0, 0) * e, i, i};
     }
-    keep_best(m.napp, m.ns[0]);
+    keep_best(cand_.data(), m.napp, m.ns[0], work_.data());
     int count = m.ns[0];
     for (int s = 0; s < count; ++s) {
         const int id = cand_[s].id;
@@ -240,7 +238,7 @@ Replication Replicator::run(std::uint64_t seed, std::uint64_t r) {
             for (int i = 0; i <= k; ++i) score += m.L(k, i) * e[i];
             cand_[s] = {score, row_id_[row], row};
         }
-        keep_best(count, m.ns[k]);
+        keep_best(cand_.data(), count, m.ns[k], work_.data());
         count = m.ns[k];
         for (int s = 0; s < count; ++s) rows_[s] = cand_[s].row;
     }

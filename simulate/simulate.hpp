@@ -47,6 +47,18 @@ struct Replication {
     int hires[2] = {};
 };
 
+// An applicant still in the pool, with its score on the current stage's composite.
+struct Candidate {
+    double score;
+    int id;   // applicant
+    int row;  // row of its draws
+};
+
+// Keeps in cand[0 .. keep) the best `keep` of cand[0 .. n), which are in applicant order: the
+// highest scores, a tie at the cut going to the lower applicant numbers, so the kept set never
+// depends on how the scores were ordered. They stay in applicant order. `work` holds 2n doubles.
+void keep_best(Candidate* cand, int n, int keep, double* work);
+
 class Stream;  // the random words of a replication
 
 // Draws replications of one model; owns the work space of one thread.
@@ -61,18 +73,12 @@ public:
     Replication run(std::uint64_t seed, std::uint64_t r);
 
 private:
-    struct Candidate {
-        double score;
-        int id;   // applicant
-        int row;  // row of the survivor's draws
-    };
-    void keep_best(int n, int keep);
     double normal();
 
     const Model& m_;
     std::unique_ptr<Stream> stream_;
     std::vector<Candidate> cand_;
-    std::vector<double> scores_, scratch_;  // work space of keep_best
+    std::vector<double> work_;            // of keep_best
     std::vector<double> first_;           // stage 1 draw of every applicant
     std::vector<double> noise_;           // draws of the stage 1 survivors, kDim per row
     std::vector<int> row_id_, rows_;
