@@ -64,14 +64,13 @@ void expect_near_exact(const Estimate& sim, double exact_p, std::int64_t n, cons
     EXPECT_LE(std::fabs(sim.value - exact_p), 4.0 * se + 1e-12) << what << ": simulated " << sim.value << ", exact " << exact_p;
 }
 
-void check_null_deck(const std::string& text) {
-    SCOPED_TRACE(text);
+void check_null_deck(const std::string& text, std::int64_t R = 200000) {
+    SCOPED_TRACE(text.substr(0, 40));
     traz::Deck d;
     Model m;
     std::string error;
     ASSERT_TRUE(traz::read_deck(text, d, error)) << error;
     ASSERT_TRUE(build_model(d, m, error)) << error;
-    const std::int64_t R = 200000;
     const Summary s = summarise(m, simulate(m, 20261209, 0, R, 2));
     const Exact e = exact(m.napp, m.hires(), m.pg1);
     const std::int64_t defined = R - s.undefined;
@@ -93,6 +92,20 @@ TEST(SimulateExact, NoGroupDifferencesGiveHypergeometricHires) {
     check_null_deck("2 1 30 5\n1 0.5\n0.4 0.3\n0.3\n0 0\n2 0.15 7\n0\n1e-4 100000\n");
     // Two stages of 100 applicants, 50 and then 20 kept.
     check_null_deck("3 2 100 50 20\n1 1 0\n0.5 0.5 1\n0.4 0.3 0.3\n0.3 0.2\n0.25\n0 0 0\n2 0.4 7\n0\n1e-4 100000\n");
+    // Ten stages over 100 predictors (stage j weighs predictors 1 to 10j), 1000 applicants.
+    std::string deck = "100 10 1000 800 600 400 300 200 150 100 60 40 20\n";
+    for (int j = 1; j <= 10; ++j) {
+        for (int i = 1; i <= 100; ++i) deck += i <= 10 * j ? "1 " : "0 ";
+        deck += "\n";
+    }
+    for (int i = 0; i < 100; ++i) deck += "0.1 ";
+    deck += "\n";
+    for (int i = 1; i < 100; ++i) {
+        for (int j = i; j < 100; ++j) deck += "0.2 ";
+        deck += "\n";
+    }
+    for (int i = 0; i < 100; ++i) deck += "0 ";
+    check_null_deck(deck + "\n2 0.3 7\n0\n1e-4 100000\n", 20000);
 }
 
 TEST(SimulateExact, KeepBestHandlesTiesByApplicantNumber) {
