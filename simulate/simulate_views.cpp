@@ -127,7 +127,8 @@ void write_simulation_report(std::FILE* out, const SimulationRecord& rec) {
                          f10(c.se).c_str(), z, std::fabs(c.z) > kCheckLimit ? "  <- |z| > 4" : "");
         }
     }
-    for (const std::string& w : rec.warnings) std::fprintf(out, "\nwarning: %s\n", w.c_str());
+    if (!rec.warnings.empty()) std::fprintf(out, "\n");
+    for (const std::string& w : rec.warnings) std::fprintf(out, "warning: %s\n", w.c_str());
 }
 
 json simulation_json(const SimulationRecord& rec) {

@@ -1,7 +1,8 @@
 // Cost of the simulation: microseconds per replication of the example decks and of a
 // 100-applicant, 10-predictor, three-stage deck on one thread, and replications per second on
-// 1 and 2 jobs.
-//   bench_simulate [REPLICATIONS [DECK...]]   (decks relative to the source folder)
+// 1 and 2 jobs. Then the check against the integration (over the classic cube and over the
+// fitted domain) of the examples and two hard three-stage decks at CHECKED replications.
+//   bench_simulate [REPLICATIONS [CHECKED]]   (defaults 200000 and 1000000; CHECKED 0 skips)
 #include <time.h>
 
 #include <algorithm>
@@ -14,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "simulate/simulate.hpp"
+#include "driver/driver.hpp"
+#include "simulate/run.hpp"
 
 namespace {
 
@@ -37,14 +39,46 @@ double thread_seconds() {
     return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
 }
 
+// z = (simulated - analytic)/SE of each expectation, with the integration over the cube and
+// over the fitted domain.
+void check(const std::string& src, std::int64_t reps) {
+    const std::vector<std::string> decks = {"examples/single-stage.deck", "examples/two-stage.deck",
+                                            "examples/three-stage.deck", "bench/simulate/hard-r095.deck",
+                                            "bench/simulate/hard-r099.deck"};
+    std::printf("\nz of the simulation (%lld replications) against the integration\n", static_cast<long long>(reps));
+    std::printf("%-32s %-7s %9s %9s %9s %9s %9s\n", "deck", "domain", "E", "rate1", "rate2", "AI", "SD");
+    for (const std::string& name : decks) {
+        const std::string text = slurp(src + "/" + name);
+        traz::Deck d;
+        traz::sim::Model m;
+        std::string error;
+        if (!traz::read_deck(text, d, error) || !traz::sim::build_model(d, m, error)) {
+            std::printf("%-32s %s\n", name.c_str(), error.c_str());
+            continue;
+        }
+        const traz::sim::Summary s = traz::sim::summarise(m, traz::sim::simulate(m, 1, 0, reps, 0));
+        for (bool fitted : {false, true}) {
+            traz::RunRecord rec;
+            traz::RunOptions opt;
+            opt.fitted = fitted;
+            traz::compute(text, rec, opt);
+            const traz::Results& r = rec.results;
+            const traz::sim::Analytic a{r.criterion.value, r.rate1.value, r.rate2.value, r.ai.value, r.sd.value};
+            std::printf("%-32s %-7s", name.c_str(), fitted ? "fitted" : "cube");
+            for (const traz::sim::CheckRow& c : traz::sim::compare(s, a)) std::printf(" %9.2f", c.z);
+            std::printf("%s\n", rec.warnings.empty() ? "" : "   (mass check warns)");
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::int64_t reps = argc > 1 ? std::atoll(argv[1]) : 200000;
     const std::string src = TRAZ_SOURCE_DIR;
-    std::vector<std::string> decks = {"examples/single-stage.deck", "examples/two-stage.deck",
-                                      "examples/three-stage.deck", "bench/simulate/ten-predictors.deck"};
-    if (argc > 2) decks.assign(argv + 2, argv + argc);
+    const std::int64_t checked = argc > 2 ? std::atoll(argv[2]) : 1000000;
+    const std::vector<std::string> decks = {"examples/single-stage.deck", "examples/two-stage.deck",
+                                            "examples/three-stage.deck", "bench/simulate/ten-predictors.deck"};
     std::printf("%u hardware threads; %lld replications per deck\n", std::thread::hardware_concurrency(),
                 static_cast<long long>(reps));
     std::printf("%-38s %12s %14s %14s %8s\n", "deck", "CPU us/rep", "reps/s 1 job", "reps/s 2 jobs", "speed-up");
@@ -73,5 +107,6 @@ int main(int argc, char** argv) {
         std::printf("%-38s %12.3f %14.0f %14.0f %8.2f\n", name.c_str(), us, rate[0], rate[1],
                     rate[1] / rate[0]);
     }
+    if (checked > 0) check(src, checked);
     return 0;
 }
