@@ -25,6 +25,8 @@ bool fail(const std::string& why) {
 // A whole file, or standard input for "-".
 bool read_text(const std::string& name, std::string& text) {
     if (name == "-") {
+        if (isatty(STDIN_FILENO))
+            std::fprintf(stderr, "traz: simulate: reading a deck from standard input (end with Ctrl-D)\n");
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         return !std::cin.bad() || fail("standard input: cannot read");
     }

@@ -123,8 +123,10 @@ void write_simulation_report(std::FILE* out, const SimulationRecord& rec) {
         for (const CheckRow& c : rec.check) {
             char z[32] = "         -";
             if (std::isfinite(c.z)) std::snprintf(z, sizeof z, "%10.2f", c.z);
+            char se[32] = "         -";
+            if (std::isfinite(c.se)) std::snprintf(se, sizeof se, "%10.2g", c.se);
             std::fprintf(out, "%-29s%s%s%s%s%s\n", c.quantity.c_str(), f10(c.analytic).c_str(), f10(c.simulated).c_str(),
-                         f10(c.se).c_str(), z, std::fabs(c.z) > kCheckLimit ? "  <- |z| > 4" : "");
+                         se, z, std::fabs(c.z) > kCheckLimit ? "  <- |z| > 4" : "");
         }
     }
     if (!rec.warnings.empty()) std::fprintf(out, "\n");
