@@ -175,7 +175,7 @@ double kth_largest(double* v, double* w, int n, int k) {
 
 Replicator::Replicator(const Model& m)
     : m_(m), stream_(std::make_unique<Stream>()), cand_(m.napp), work_(2 * static_cast<std::size_t>(m.napp)), first_(m.napp),
-      noise_(static_cast<std::size_t>(m.ns[0]) * kDim), row_id_(m.ns[0]), rows_(m.ns[0]) {}
+      dim_(m.nstage + 1), noise_(static_cast<std::size_t>(m.ns[0]) * dim_), row_id_(m.ns[0]), rows_(m.ns[0]) {}
 
 Replicator::~Replicator() = default;
 
@@ -224,7 +224,7 @@ Replication Replicator::run(std::uint64_t seed, std::uint64_t r) {
     for (int s = 0; s < count; ++s) {
         const int id = cand_[s].id;
         row_id_[s] = id;
-        noise_[static_cast<std::size_t>(s) * kDim] = first_[id];
+        noise_[static_cast<std::size_t>(s) * dim_] = first_[id];
         rows_[s] = s;
     }
 
@@ -232,7 +232,7 @@ Replication Replicator::run(std::uint64_t seed, std::uint64_t r) {
     for (int k = 1; k < m.nstage; ++k) {
         for (int s = 0; s < count; ++s) {
             const int row = rows_[s];
-            double* e = &noise_[static_cast<std::size_t>(row) * kDim];
+            double* e = &noise_[static_cast<std::size_t>(row) * dim_];
             e[k] = normal();
             double score = m.mean[row_id_[row] < n1 ? 0 : 1][k];
             for (int i = 0; i <= k; ++i) score += m.L(k, i) * e[i];
@@ -248,7 +248,7 @@ Replication Replicator::run(std::uint64_t seed, std::uint64_t r) {
     double sum = 0.0;
     for (int s = 0; s < count; ++s) {
         const int row = rows_[s];
-        const double* e = &noise_[static_cast<std::size_t>(row) * kDim];
+        const double* e = &noise_[static_cast<std::size_t>(row) * dim_];
         const int g = row_id_[row] < n1 ? 0 : 1;
         double y = m.mean[g][K];
         for (int i = 0; i < K; ++i) y += m.L(K, i) * e[i];

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <utility>
 
 #include "simulate/run.hpp"
 #include "simulate/simulate_views.hpp"
@@ -169,7 +170,7 @@ int run_simulate(const SimulateOptions& o) {
             return write_output(o.output, partial_text(whole)) ? kSimOk : kSimWriteError;
         }
     }
-    rec.summary = summarise(model, whole.sample);
+    rec.summary = summarise(model, std::move(whole.sample));
     if (o.check) {
         rec.checked = true;
         rec.check = compare(rec.summary, analytic);

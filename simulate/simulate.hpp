@@ -80,7 +80,8 @@ private:
     std::vector<Candidate> cand_;
     std::vector<double> work_;            // of keep_best
     std::vector<double> first_;           // stage 1 draw of every applicant
-    std::vector<double> noise_;           // draws of the stage 1 survivors, kDim per row
+    int dim_;                             // draws per row: stages and criterion
+    std::vector<double> noise_;           // draws of the stage 1 survivors, dim_ per row
     std::vector<int> row_id_, rows_;
 };
 
@@ -143,7 +144,8 @@ struct Summary {
 };
 constexpr double kQuantiles[3] = {0.05, 0.50, 0.95};
 
-Summary summarise(const Model& m, const Sample& s);
+// The sample is taken over: its values are sorted for the quantiles.
+Summary summarise(const Model& m, Sample s);
 
 // Quantile p of sorted values, interpolated as R's quantile() by default (type 7).
 double quantile_sorted(const std::vector<double>& sorted, double p);

@@ -107,7 +107,7 @@ TableOutcome table_outcome(const int n[2], const int h[2]) {
     return t;
 }
 
-Summary summarise(const Model& m, const Sample& s) {
+Summary summarise(const Model& m, Sample s) {
     Summary out;
     const std::int64_t R = static_cast<std::int64_t>(s.mean_criterion.size());
     out.replications = R;
@@ -129,7 +129,7 @@ Summary summarise(const Model& m, const Sample& s) {
     // SE of the SD from Var(s^2) ~ (m4 - m2^2)/R.
     out.sd.value = std::sqrt(var);
     out.sd.se = std::sqrt(std::max(0.0, m4 - m2 * m2) / static_cast<double>(R)) / (2.0 * out.sd.value);
-    std::vector<double> sorted = s.mean_criterion;
+    std::vector<double>& sorted = s.mean_criterion;
     std::sort(sorted.begin(), sorted.end());
     for (int q = 0; q < 3; ++q) out.criterion_q[q] = quantile_sorted(sorted, kQuantiles[q]);
 
