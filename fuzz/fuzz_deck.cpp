@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "driver/driver.hpp"
-#include "driver/messages.hpp"
-#include "driver/validate.hpp"
+#include "evaluate/evaluate.hpp"
+#include "model/messages.hpp"
+#include "deck/validate.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static std::FILE* sink = std::fopen("/dev/null", "w");

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/driver.hpp"
-#include "driver/messages.hpp"
+#include "evaluate/evaluate.hpp"
+#include "model/messages.hpp"
 
 namespace {
 

@@ -19,8 +19,6 @@ namespace traz {
 
 namespace {
 
-thread_local const Domain* current = nullptr;
-
 constexpr double kBracket = 12.0;       // the start's bisection runs on [-12, 12]
 constexpr int kBisections = 48;         // 24 / 2^48: far below the difference step
 constexpr double kStep = 2.0e-3;        // step of the central differences
@@ -38,9 +36,10 @@ constexpr double kMargin = 1.1;         // and reaches 10% past the scanned radi
 // Entry (i, j), 0-based, of a column-major K x K matrix with leading dimension 3.
 constexpr int at(int i, int j) { return i + 3 * j; }
 
-// The calling thread's problem, as the fit sees it: log density and stage masses, with a
-// count of the density evaluations.
+// The problem as the fit sees it: log density and stage masses, with a count of the
+// density evaluations.
 struct Problem {
+    const SelectionState& s;
     int K = 0;
     long evaluations = 0;
 
@@ -49,25 +48,26 @@ struct Problem {
         double a[3] = {x[0], K > 1 ? x[1] : 0.0, K > 2 ? x[2] : 0.0};
         double f = 0.0;
         ++evaluations;
+        // Selector 0 matches no factor: the integrands return the bare density.
         if (K == 1)
-            f = ffte(a);
+            f = ffte(s, 0, a);
         else
-            ftest(K, a, 1, &f);
+            ftest(s, 0, K, a, 1, &f);
         return f > 0.0 && std::isfinite(f) ? std::log(f) : -INFINITY;
     }
 
     // S_k(c): the mixture's probability of scoring above the cuts c(1..k) of stages 1..k.
     double mass(int k, const double* c) const {
-        double s = 0.0;
-        for (int g = 1; g <= sel.ngroup; ++g) {
+        double sum = 0.0;
+        for (int g = 1; g <= s.ngroup; ++g) {
             double a[3];
-            for (int j = 1; j <= k; ++j) a[j - 1] = c[j - 1] - sel.Ef(g, j);
+            for (int j = 1; j <= k; ++j) a[j - 1] = c[j - 1] - s.Ef(g, j);
             double err = 0.0, p = 0.0;
             int ifail = 0;
-            g01hbt(k, a, a, sel.corc, err, ifail, p);
-            s += sel.pg[g - 1] * p;
+            g01hbt(k, a, a, s.corc, err, ifail, p);
+            sum += s.pg[g - 1] * p;
         }
-        return s;
+        return sum;
     }
 };
 
@@ -113,7 +113,7 @@ bool shape_of(const double* sigma, int K, double* L) {
 // stage by stage, by bisection (S_k falls as c_k rises).
 void start_point(const Problem& pb, double* c) {
     for (int k = 1; k <= pb.K; ++k) {
-        const double target = (sel.ns[k - 1] + 0.5) / (sel.napp + 1.0);
+        const double target = (pb.s.ns[k - 1] + 0.5) / (pb.s.napp + 1.0);
         double lo = -kBracket, hi = kBracket;
         for (int it = 0; it < kBisections; ++it) {
             c[k - 1] = 0.5 * (lo + hi);
@@ -227,7 +227,7 @@ bool order_statistic_covariance(const Problem& pb, const double* c, double* sigm
             const double down = pb.mass(k, y);
             J[at(k - 1, l - 1)] = (up - down) / (2.0 * kStep);
         }
-    if (sel.napp < 1) return false;
+    if (pb.s.napp < 1) return false;
     // J is lower triangular: its inverse by forward substitution.
     double Ji[9] = {};
     for (int col = 0; col < K; ++col)
@@ -239,7 +239,7 @@ bool order_statistic_covariance(const Problem& pb, const double* c, double* sigm
         }
     double C[9];
     for (int k = 0; k < K; ++k)
-        for (int l = 0; l < K; ++l) C[at(k, l)] = (S[k > l ? k : l] - S[k] * S[l]) / sel.napp;
+        for (int l = 0; l < K; ++l) C[at(k, l)] = (S[k > l ? k : l] - S[k] * S[l]) / pb.s.napp;
     double JC[9] = {};
     for (int i = 0; i < K; ++i)
         for (int j = 0; j < K; ++j)
@@ -305,17 +305,10 @@ Domain cube_domain(int ndim) {
     return d;
 }
 
-Domain fit_domain() {
-    Problem pb;
-    pb.K = sel.nstage;
-    if (pb.K < 1 || pb.K > 3 || sel.ngroup < 1 || sel.ngroup > 5 || sel.napp < 1)
+Domain fit_domain(const SelectionState& s) {
+    Problem pb{s, s.nstage};
+    if (pb.K < 1 || pb.K > 3 || s.ngroup < 1 || s.ngroup > 5 || s.napp < 1)
         return cube_with_note(pb, 0, "the problem is outside the model's limits");
-    // Selector 0 matches no factor: the integrands return the bare density.
-    struct KeepSelector {
-        int iz = sel.iz;
-        ~KeepSelector() { sel.iz = iz; }
-    } keep;
-    sel.iz = 0;
     const int K = pb.K;
 
     double c[3] = {};
@@ -376,24 +369,21 @@ Domain fit_domain() {
     return d;
 }
 
-void use_domain(const Domain* d) { current = d; }
-
-void ftest_mapped(const int& ndim, double* t, const int& numfun, double* f) {
-    const Domain& d = *current;
+void ftest_mapped(const SelectionState& s, int iz, const Domain& d, const int& ndim, double* t, const int& numfun,
+                  double* f) {
     double x[3];
     for (int i = 0; i < ndim; ++i) {
         double xi = d.m[i];
         for (int j = 0; j <= i; ++j) xi += d.L[i + 3 * j] * t[j];
         x[i] = xi;
     }
-    ftest(ndim, x, numfun, f);
+    ftest(s, iz, ndim, x, numfun, f);
     f[0] *= d.det;
 }
 
-double ffte_mapped(double t) {
-    const Domain& d = *current;
+double ffte_mapped(const SelectionState& s, int iz, const Domain& d, double t) {
     double x[1] = {d.m[0] + d.L[0] * t};
-    return d.det * ffte(x);
+    return d.det * ffte(s, iz, x);
 }
 
 } // namespace traz

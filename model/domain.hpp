@@ -4,6 +4,8 @@
 
 namespace traz {
 
+struct SelectionState;
+
 // The domain x = m + L t for t in the box lo <= t <= hi, with Jacobian det L (L lower
 // triangular). The classic domain is m = 0, L = I and the cube [-4.5, 4.5] per stage
 // ([-6.5, 6.5] for one stage).
@@ -26,19 +28,18 @@ struct Domain {
 // The classic domain of a problem with ndim stages.
 Domain cube_domain(int ndim);
 
-// A domain fitted to the bare cut-score density of the calling thread's selection state
-// (filled, with its order-statistic constants): m is the density's mode, L L' the inverse
+// A domain fitted to the bare cut-score density of the problem s (filled, with its
+// order-statistic constants, and prepared): m is the density's mode, L L' the inverse
 // of the negative Hessian of the log density there, and the box reaches out to where the
 // density has fallen by a factor 1e13 in every direction of the cube's grid {-1, 0, 1}^K
 // (and at least 3 in every direction). Falls back to the classic domain (fitted false, note
-// saying why) when the fit fails. Uses sel.iz for its own evaluations and restores it. Costs
-// a few hundred density evaluations; deterministic, and touches only the thread's state.
-Domain fit_domain();
+// saying why) when the fit fails. Costs a few hundred density evaluations; deterministic.
+Domain fit_domain(const SelectionState& s);
 
-// The integrands over the box of a domain: det L times ftest (ffte for one stage) at
-// m + L t. They integrate over the calling thread's current domain, set by use_domain.
-void use_domain(const Domain* d);
-void ftest_mapped(const int& ndim, double* t, const int& numfun, double* f);
-double ffte_mapped(double t);
+// The integrands over the box of the domain d: det L times ftest (ffte for one stage) at
+// m + L t.
+void ftest_mapped(const SelectionState& s, int iz, const Domain& d, const int& ndim, double* t, const int& numfun,
+                  double* f);
+double ffte_mapped(const SelectionState& s, int iz, const Domain& d, double t);
 
 } // namespace traz

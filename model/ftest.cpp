@@ -111,9 +111,8 @@ struct PointValues {
 // Computes the point values at a(1..kk) for g groups (kk in 1..3, g in 1..5). a is scratch
 // and is restored bit for bit. The second-moment sum W is formed at every point, so one
 // evaluation serves every selector.
-void evaluate_point(int kk, int g, double* a, PointValues& pv)
+void evaluate_point(const SelectionState& s, int kk, int g, double* a, PointValues& pv)
 {
-    const SelectionState& s = sel;
     double av[3];
     double cor[10];
     double corm[16];
@@ -133,7 +132,6 @@ void evaluate_point(int kk, int g, double* a, PointValues& pv)
     double aqr[3];
     double xata2[16];
     double pr1[4];
-    double wz1[4][10];
     const double nolist[1] = {0.0}; // a single composite has no correlations
 
     pv = PointValues{};
@@ -146,8 +144,6 @@ void evaluate_point(int kk, int g, double* a, PointValues& pv)
         R = k == 1 ? one : S;
         S = T = V = W = 0.0;
         const bool last = k == kk;
-        if (k >= 2)
-            conditional(corm, k, wz1);
 
         for (int m = 1; m <= g; ++m) {
             const double pgm = s.pg[m - 1];
@@ -190,7 +186,7 @@ void evaluate_point(int kk, int g, double* a, PointValues& pv)
                     const double r = corm[ix(i, j)];
                     aq[q++] = (a[i - 1] - r * aj) / std::sqrt(one - r * r);
                 }
-                phin1[j - 1] = orthant(k - 1, aq, k - 1 < 2 ? nolist : wz1[j]);
+                phin1[j - 1] = orthant(k - 1, aq, k - 1 < 2 ? nolist : s.given3[j]);
                 if (last)
                     c = c + phiu[j - 1] * phin1[j - 1] * s.cory[j - 1];
             }
@@ -253,9 +249,8 @@ void evaluate_point(int kk, int g, double* a, PointValues& pv)
 }
 
 // The density at a point times the factor of selector iz, from the point values.
-double with_selector(const PointValues& pv, int iz, int g)
+double with_selector(const SelectionState& s, const PointValues& pv, int iz, int g)
 {
-    const SelectionState& s = sel;
     if (pv.dead)
         return 0.0;
     const double S = pv.S, V = pv.V, W = pv.W;
@@ -299,7 +294,7 @@ double with_selector(const PointValues& pv, int iz, int g)
 // change of the state other than the selector starts a new generation.
 constexpr int kMemoSize = 1 << 17;
 constexpr int kMemoProbes = 16;
-constexpr std::size_t kStateBytes = offsetof(SelectionState, iz);
+constexpr std::size_t kStateBytes = offsetof(SelectionState, ngroup);  // ngroup is compared on its own
 
 struct MemoEntry {
     std::uint64_t key[3];
@@ -357,14 +352,14 @@ PointMemo& memo_of_thread()
 }
 
 // Starts a new generation when the selection state differs from the memo's.
-void check_state(PointMemo& memo)
+void check_state(PointMemo& memo, const SelectionState& s)
 {
-    if (memo.gen != 0 && sel.ngroup == memo.ngroup && std::memcmp(&sel, memo.state, kStateBytes) == 0)
+    if (memo.gen != 0 && s.ngroup == memo.ngroup && std::memcmp(&s, memo.state, kStateBytes) == 0)
         return;
     ++memo.gen;
     memo.used = 0;
-    std::memcpy(memo.state, &sel, kStateBytes);
-    memo.ngroup = sel.ngroup;
+    std::memcpy(memo.state, &s, kStateBytes);
+    memo.ngroup = s.ngroup;
 }
 
 // The entry for the point a(1..ndim): found, or a free slot to fill (flagged by *fresh),
@@ -407,15 +402,24 @@ void ftest_forget()
     memo.used = 0;
 }
 
-// Joint density of the ndim (2 or 3) stage cut scores a(1..ndim) of the pool in sel,
-// times the factor of sel.iz, into f[0]. a is scratch during the call and is restored
-// bit for bit. Points where a stage's tail mass S, its entry mass R or its density T is
-// zero, negative or not a number (far tails, where the normal probabilities lose their
-// accuracy) have density 0. Calls outside 1..3 stages or 1..5 groups return 0.
-void ftest(const int& ndim, double* a, const int& numfun, double* f)
+void prepare_state(SelectionState& s)
+{
+    for (auto& list : s.given3)
+        for (double& r : list)
+            r = 0.0;
+    if (s.nstage == 3)
+        conditional(s.cormc, 3, s.given3);
+}
+
+// Joint density of the ndim (2 or 3) stage cut scores a(1..ndim) of the pool in s, times
+// the factor of selector iz, into f[0]. a is scratch during the call and is restored bit
+// for bit. Points where a stage's tail mass S, its entry mass R or its density T is zero,
+// negative or not a number (far tails, where the normal probabilities lose their accuracy)
+// have density 0. Calls outside 1..3 stages or 1..5 groups return 0.
+void ftest(const SelectionState& s, int iz, const int& ndim, double* a, const int& numfun, double* f)
 {
     const int kk = ndim;
-    const int g = sel.ngroup;
+    const int g = s.ngroup;
     if (numfun < 1)
         return;
     f[0] = 0.0;
@@ -423,24 +427,24 @@ void ftest(const int& ndim, double* a, const int& numfun, double* f)
         return;
 
     PointMemo& memo = memo_of_thread();
-    check_state(memo);
+    check_state(memo, s);
     bool fresh = false;
     MemoEntry* e = memo_slot(memo, kk, a, &fresh);
     if (e == nullptr) {
         PointValues pv;
-        evaluate_point(kk, g, a, pv);
-        f[0] = with_selector(pv, sel.iz, g);
+        evaluate_point(s, kk, g, a, pv);
+        f[0] = with_selector(s, pv, iz, g);
         return;
     }
     if (fresh) {
-        evaluate_point(kk, g, a, e->values);
+        evaluate_point(s, kk, g, a, e->values);
         e->key[0] = e->key[1] = e->key[2] = 0;
         std::memcpy(e->key, a, sizeof(double) * kk);
         e->ndim = kk;
         e->gen = memo.gen;
         ++memo.used;
     }
-    f[0] = with_selector(e->values, sel.iz, g);
+    f[0] = with_selector(s, e->values, iz, g);
 }
 
 } // namespace traz

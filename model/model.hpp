@@ -3,15 +3,18 @@
 
 namespace traz {
 
-// Single-stage integrand: density of the stage-1 cut score at a[0] times the factor
-// chosen by sel.iz. a[0] is used as scratch and restored bit for bit.
-double ffte(double* a);
+struct SelectionState;
 
-// Multi-stage integrand (cubature contract): f[0] = joint density of the ndim stage cut
-// scores at a times the factor chosen by sel.iz. a is restored bit for bit. The values at a
-// point that do not depend on sel.iz are kept for later calls at the same point while the
-// rest of sel is unchanged, so the passes of one problem evaluate each point once.
-void ftest(const int& ndim, double* a, const int& numfun, double* f);
+// Single-stage integrand: density of the stage-1 cut score at a[0] of the problem s times
+// the factor chosen by the selector iz. a[0] is used as scratch and restored bit for bit.
+double ffte(const SelectionState& s, int iz, double* a);
+
+// Multi-stage integrand: f[0] = joint density of the ndim stage cut scores at a of the
+// problem s (prepared by prepare_state) times the factor chosen by the selector iz. a is
+// restored bit for bit. The values at a point that do not depend on iz are kept, per
+// thread, for later calls at the same point while s is unchanged, so the passes of one
+// problem evaluate each point once.
+void ftest(const SelectionState& s, int iz, const int& ndim, double* a, const int& numfun, double* f);
 
 // Drops the point values ftest keeps: the next problem starts afresh even when its
 // selection state equals the last one's.

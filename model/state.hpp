@@ -1,5 +1,5 @@
-// The selection state: the model's parameters, written by the driver and read by the
-// integrands. Each thread has its own, so problems can run side by side.
+// The selection state: the model's parameters for one problem, filled by the evaluation and
+// read by the integrands, which receive it as an argument.
 #pragma once
 #include <cstdint>
 
@@ -19,8 +19,10 @@ struct SelectionState {
     std::int32_t napp;
     std::int32_t ns[4];
     std::int32_t nstage;
-    std::int32_t iz;     // integrand selector
     std::int32_t ngroup;
+    // Derived from the above by prepare_state, once per problem: with three stages, the
+    // correlation list of the two other composites given composite j (j = 1..3, at [j]).
+    double given3[4][10];
 
     double& Cormc(int j, int k) { return cormc[(j - 1) + 4 * (k - 1)]; }
     double Cormc(int j, int k) const { return cormc[(j - 1) + 4 * (k - 1)]; }
@@ -28,8 +30,7 @@ struct SelectionState {
     double Ef(int g, int j) const { return ef[(g - 1) + 6 * (j - 1)]; }
 };
 
-// The calling thread's instance; zero when the thread starts. Defined here, constant
-// initialised, so every file reaches it directly rather than through a TLS wrapper call.
-inline thread_local constinit SelectionState sel{};
+// Computes the state's derived values (given3) from its parameters; call after filling them.
+void prepare_state(SelectionState& s);
 
 } // namespace traz

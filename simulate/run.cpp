@@ -149,8 +149,9 @@ int run_simulate(const SimulateOptions& o) {
     rec.seed = whole.seed;
     const std::string who = rec.source == "-" ? "" : rec.source + ": ";
     Model model;
-    if (!read_deck(whole.deck_text, *rec.deck, why) || !build_model(*rec.deck, model, why))
-        return fail(who + why), kSimRefused;
+    DeckFault fault;
+    if (!read_deck(whole.deck_text, *rec.deck, fault) || !build_model(*rec.deck, model, fault))
+        return fail(who + fault.message), kSimRefused;
 
     // The integration runs first, so that a deck it cannot compute is refused at once.
     Analytic analytic;

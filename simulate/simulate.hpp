@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/deck.hpp"
+#include "deck/deck.hpp"
 
 namespace traz::sim {
 
@@ -35,9 +35,9 @@ struct Model {
 };
 
 // Checks that the deck describes a model the simulation can draw and derives the model.
-// Returns false with a one-line diagnostic naming the statement and the item (and its line
-// when the reader kept it), in the words of the deck checks of `traz`.
-bool build_model(const Deck& d, Model& m, std::string& message);
+// Returns false with the fault: the statement, the item and its line when the reader kept it
+// (up to 10 predictors and 3 stages), and a one-line message in the words of `traz`'s checks.
+bool build_model(const Deck& d, Model& m, DeckFault& fault);
 
 // What one replication records: the mean criterion score of those finally selected, and
 // each group's applicants and hires.

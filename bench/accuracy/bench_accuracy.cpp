@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/deck.hpp"
-#include "driver/driver.hpp"
-#include "driver/record.hpp"
+#include "deck/deck.hpp"
+#include "evaluate/evaluate.hpp"
+#include "evaluate/record.hpp"
 #include "model/state.hpp"
 #include "tensor_reference.hpp"
 

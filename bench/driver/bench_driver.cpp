@@ -17,8 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver.hpp"
+#include "evaluate/evaluate.hpp"
+#include "views/report.hpp"
 #include "model/state.hpp"
+#include "deck/stages.hpp"
 #include "model/model.hpp"
 #include "mvn/bvnd.hpp"
 #include "mvn/simd.hpp"
@@ -188,21 +190,24 @@ int main(int argc, char** argv) {
         const double per_run = (traz::cpu_seconds() - t1) / n;
 
         static traz::Deck d;
+        static traz::StageValues sv;
         std::string error;
         traz::read_deck(deck, d, error);
+        traz::derive_stages(d, sv);
+        traz::SelectionState st = traz::selection_state(d, sv);
+        traz::order_statistic_constants(st);
         std::printf("%s: %d stage(s), %d run(s), %.6f CPU s per run, %.1f%% of it in g01hbt\n", path.c_str(),
-                    traz::sel.nstage, n, per_run, 100.0 * share);
+                    st.nstage, n, per_run, 100.0 * share);
         // Per pass: the passes of the plan once more, in order and from a fresh start as in
         // a run (the first pass evaluates the points that later passes find evaluated).
         static const int plan[7] = {1, 2, 3, 5, 9, 10, 11};
         traz::ftest_forget();
         for (int iz : plan) {
-            traz::sel.iz = iz;
             for (long long& c : g01hbt_calls) c = 0;
             bvnd_calls = 0;
             const float p0 = traz::cpu_seconds();
-            const traz::Integral in = traz::sel.nstage == 1 ? traz::quadrature_pass(nullptr)
-                                                             : traz::cubature_pass(d.relerr, d.maxcls, nullptr);
+            const traz::Integral in = st.nstage == 1 ? traz::quadrature_pass(st, iz, nullptr)
+                                                     : traz::cubature_pass(st, iz, d.relerr, d.maxcls, nullptr);
             const float p1 = traz::cpu_seconds();
             const double n_eval = static_cast<double>(in.evaluations);
             std::printf("  iz %2d: %.6f CPU s, %8ld integrand evaluations, result %.17g\n", iz,

@@ -12,39 +12,39 @@
 
 namespace {
 
-using traz::sel;
+traz::SelectionState st{};
 
 // Pool of 40, stages keeping 20, 10, 5; group 1 (30 %) below the reference group.
 void problem(int nstage)
 {
-    sel = traz::SelectionState{};
+    st = traz::SelectionState{};
     const int ns[3] = {20, 10, 5};
     const double r[3] = {0.5, 0.3, 0.4}; // r21, r31, r32
-    sel.napp = 40;
-    sel.nstage = nstage;
-    int prev = sel.napp;
+    st.napp = 40;
+    st.nstage = nstage;
+    int prev = st.napp;
     for (int k = 0; k < nstage; ++k) {
-        sel.ns[k] = ns[k];
-        sel.dl4c[k] = std::lgamma(prev + 1.0) - std::lgamma(ns[k] + 1.0) - std::lgamma(prev - ns[k] + 0.0);
+        st.ns[k] = ns[k];
+        st.dl4c[k] = std::lgamma(prev + 1.0) - std::lgamma(ns[k] + 1.0) - std::lgamma(prev - ns[k] + 0.0);
         prev = ns[k];
     }
     for (int j = 1; j <= nstage; ++j)
-        sel.Cormc(j, j) = 1.0;
-    sel.Cormc(2, 1) = sel.Cormc(1, 2) = r[0];
+        st.Cormc(j, j) = 1.0;
+    st.Cormc(2, 1) = st.Cormc(1, 2) = r[0];
     if (nstage == 3) {
-        sel.Cormc(3, 1) = sel.Cormc(1, 3) = r[1];
-        sel.Cormc(3, 2) = sel.Cormc(2, 3) = r[2];
+        st.Cormc(3, 1) = st.Cormc(1, 3) = r[1];
+        st.Cormc(3, 2) = st.Cormc(2, 3) = r[2];
     }
     for (int p = 0; p < nstage * (nstage - 1) / 2; ++p)
-        sel.corc[p] = r[p];
+        st.corc[p] = r[p];
     for (int j = 0; j < nstage; ++j) {
-        sel.cory[j] = 0.3 + 0.1 * j;
-        sel.Ef(1, j + 1) = -0.8 + 0.1 * j;
+        st.cory[j] = 0.3 + 0.1 * j;
+        st.Ef(1, j + 1) = -0.8 + 0.1 * j;
     }
-    sel.ngroup = 2;
-    sel.pg[0] = 0.3;
-    sel.pg[1] = 0.7;
-    sel.efc[0] = -0.8;
+    st.ngroup = 2;
+    st.pg[0] = 0.3;
+    st.pg[1] = 0.7;
+    st.efc[0] = -0.8;
 }
 
 } // namespace
@@ -55,7 +55,7 @@ int main(int argc, char** argv)
     for (int K : {2, 3})
         for (int iz : {1, 9}) {
             problem(K);
-            sel.iz = iz;
+            traz::prepare_state(st);
             const int n = K == 2 ? 60 : 16;
             const int n3 = K == 3 ? n : 1;
             double sum = 0.0;
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
                             double z[3] = {-4.5 + 9.0 * (i + 0.5) / n, -4.5 + 9.0 * (j + 0.5) / n,
                                            -4.5 + 9.0 * (l + 0.5) / n};
                             double f = 0.0;
-                            traz::ftest(K, z, 1, &f);
+                            traz::ftest(st, iz, K, z, 1, &f);
                             sum += f;
                             ++calls;
                         }

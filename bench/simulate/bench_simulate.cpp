@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "driver/driver.hpp"
 #include "simulate/run.hpp"
+#include "traz/traz.hpp"
 
 namespace {
 
@@ -51,22 +51,19 @@ void check(const std::string& src, std::int64_t reps) {
         const std::string text = slurp(src + "/" + name);
         traz::Deck d;
         traz::sim::Model m;
-        std::string error;
-        if (!traz::read_deck(text, d, error) || !traz::sim::build_model(d, m, error)) {
-            std::printf("%-32s %s\n", name.c_str(), error.c_str());
+        traz::DeckFault fault;
+        if (!traz::read_deck(text, d, fault) || !traz::sim::build_model(d, m, fault)) {
+            std::printf("%-32s %s\n", name.c_str(), fault.message.c_str());
             continue;
         }
         const traz::sim::Summary s = traz::sim::summarise(m, traz::sim::simulate(m, 1, 0, reps, 0));
         for (bool fitted : {false, true}) {
-            traz::RunRecord rec;
-            traz::RunOptions opt;
-            opt.fitted = fitted;
-            traz::compute(text, rec, opt);
-            const traz::Results& r = rec.results;
-            const traz::sim::Analytic a{r.criterion.value, r.rate1.value, r.rate2.value, r.ai.value, r.sd.value};
+            const traz::Result r = traz::evaluate_deck(text, {}, fitted ? traz::Integration::fitted : traz::Integration::cube);
+            const traz::sim::Analytic a{r.expected_criterion_score.value, r.selection_rate_group1.value,
+                                        r.selection_rate_group2.value, r.ai_ratio.value, r.sd_average_criterion_score.value};
             std::printf("%-32s %-7s", name.c_str(), fitted ? "fitted" : "cube");
             for (const traz::sim::CheckRow& c : traz::sim::compare(s, a)) std::printf(" %9.2f", c.z);
-            std::printf("%s\n", rec.warnings.empty() ? "" : "   (mass check warns)");
+            std::printf("%s\n", r.warnings.empty() ? "" : "   (mass check warns)");
         }
     }
 }
@@ -85,9 +82,9 @@ int main(int argc, char** argv) {
     for (const std::string& name : decks) {
         traz::Deck d;
         traz::sim::Model m;
-        std::string error;
-        if (!traz::read_deck(slurp(src + "/" + name), d, error) || !traz::sim::build_model(d, m, error)) {
-            std::printf("%-38s %s\n", name.c_str(), error.c_str());
+        traz::DeckFault fault;
+        if (!traz::read_deck(slurp(src + "/" + name), d, fault) || !traz::sim::build_model(d, m, fault)) {
+            std::printf("%-38s %s\n", name.c_str(), fault.message.c_str());
             continue;
         }
         // CPU microseconds per replication on one thread: the best of three runs.

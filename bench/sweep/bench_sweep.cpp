@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/sweep.hpp"
+#include "cli/sweep.hpp"
 
 namespace {
 

@@ -17,34 +17,33 @@
 
 namespace {
 
-using traz::sel;
+// The problem under test.
+traz::SelectionState st{};
 
 // A pool of napp applicants kept by the stages as ns says; r = (r21, r31, r32); group 1
 // (share pg1, stage means ef1) and the reference group 2 when pg1 < 1.
 void problem(int napp, std::vector<int> ns, std::vector<double> r, std::vector<double> ef1, double pg1) {
-    sel = traz::SelectionState{};
+    st = traz::SelectionState{};
     const int K = static_cast<int>(ns.size());
-    sel.napp = napp, sel.nstage = K, sel.ngroup = pg1 < 1.0 ? 2 : 1;
-    sel.pg[0] = pg1, sel.pg[1] = 1.0 - pg1;
+    st.napp = napp, st.nstage = K, st.ngroup = pg1 < 1.0 ? 2 : 1;
+    st.pg[0] = pg1, st.pg[1] = 1.0 - pg1;
     for (int k = 0, prev = napp; k < K; prev = ns[k++]) {
         const int d = prev - ns[k];
-        sel.ns[k] = ns[k];
-        sel.dl4c[k] = std::lgamma(prev + 1.0) - std::lgamma(ns[k] + 1.0) - (d == 0 ? 1.0 : std::lgamma(d));
-        sel.cory[k] = 0.4, sel.Ef(1, k + 1) = ef1[k], sel.Cormc(k + 1, k + 1) = 1.0;
+        st.ns[k] = ns[k];
+        st.dl4c[k] = std::lgamma(prev + 1.0) - std::lgamma(ns[k] + 1.0) - (d == 0 ? 1.0 : std::lgamma(d));
+        st.cory[k] = 0.4, st.Ef(1, k + 1) = ef1[k], st.Cormc(k + 1, k + 1) = 1.0;
     }
     const int pair[3][2] = {{2, 1}, {3, 1}, {3, 2}};
     for (std::size_t p = 0; p < r.size(); ++p)
-        sel.corc[p] = sel.Cormc(pair[p][0], pair[p][1]) = sel.Cormc(pair[p][1], pair[p][0]) = r[p];
+        st.corc[p] = st.Cormc(pair[p][0], pair[p][1]) = st.Cormc(pair[p][1], pair[p][0]) = r[p];
+    traz::prepare_state(st);
     traz::ftest_forget();
 }
 
 // ln of the bare density at x.
 double logdensity(int K, const double* x) {
-    const int saved = sel.iz;
     double a[3] = {x[0], K > 1 ? x[1] : 0.0, K > 2 ? x[2] : 0.0}, f = 0.0;
-    sel.iz = 0;
-    K == 1 ? (void)(f = traz::ffte(a)) : traz::ftest(K, a, 1, &f);
-    sel.iz = saved;
+    K == 1 ? (void)(f = traz::ffte(st, 0, a)) : traz::ftest(st, 0, K, a, 1, &f);
     return std::log(f);
 }
 
@@ -72,9 +71,7 @@ TEST_P(FittedOneStage, ModeSpreadAndMassAsTheClosedFormHasThem) {
     for (int i = 0; i < 100; ++i) (slope(0.5 * (lo + hi), &curv) > 0 ? lo : hi) = 0.5 * (lo + hi);
     slope(lo, &curv);
 
-    sel.iz = 7;
-    const traz::Domain d = traz::fit_domain();
-    EXPECT_EQ(sel.iz, 7);
+    const traz::Domain d = traz::fit_domain(st);
     ASSERT_TRUE(d.fitted) << d.note;
     EXPECT_NEAR(d.m[0], lo, 1e-5);
     EXPECT_NEAR(d.L[0], 1.0 / std::sqrt(-curv), 1e-4 / std::sqrt(-curv));
@@ -84,15 +81,13 @@ TEST_P(FittedOneStage, ModeSpreadAndMassAsTheClosedFormHasThem) {
     EXPECT_LT(d.evaluations, 200);
 
     // The bare density over the box holds all of the mass.
-    sel.iz = 0;
-    traz::use_domain(&d);
     gsl_set_error_handler_off();
-    gsl_function f{[](double t, void*) { return traz::ffte_mapped(t); }, nullptr};
+    gsl_function f{[](double t, void* d) { return traz::ffte_mapped(st, 0, *static_cast<const traz::Domain*>(d), t); },
+                   const_cast<traz::Domain*>(&d)};
     gsl_integration_workspace* w = gsl_integration_workspace_alloc(1000);
     double mass = 0, err = 0;
     gsl_integration_qag(&f, d.lo[0], d.hi[0], 0.0, 1e-12, 1000, GSL_INTEG_GAUSS61, w, &mass, &err);
     gsl_integration_workspace_free(w);
-    traz::use_domain(nullptr);
     EXPECT_NEAR(mass, 1.0, 1e-9);
 }
 
@@ -116,9 +111,7 @@ TEST_P(FittedMultiStage, CentreIsThePeakAndTheShapeItsCurvature) {
     const MultiStage& c = GetParam();
     const int K = static_cast<int>(c.ns.size());
     problem(c.napp, c.ns, c.r, {-0.9, -0.7, -0.6}, 0.3);
-    sel.iz = 5;
-    const traz::Domain d = traz::fit_domain();
-    EXPECT_EQ(sel.iz, 5);
+    const traz::Domain d = traz::fit_domain(st);
     ASSERT_TRUE(d.fitted) << d.note;
     EXPECT_EQ(d.method, "curvature");
     EXPECT_LT(d.evaluations, 700);
@@ -159,9 +152,7 @@ class FitGuards : public ::testing::TestWithParam<Odd> {};
 TEST_P(FitGuards, EndsAndFallsBackOrStaysFinite) {
     const Odd& c = GetParam();
     problem(c.napp, c.ns, c.r, {-0.5, -0.5, -0.5}, 0.5);
-    sel.iz = 3;
-    const traz::Domain d = traz::fit_domain();
-    EXPECT_EQ(sel.iz, 3);
+    const traz::Domain d = traz::fit_domain(st);
     EXPECT_LT(d.evaluations, 3000);
     if (d.fitted) {
         EXPECT_TRUE(std::isfinite(d.det) && d.det > 0.0);

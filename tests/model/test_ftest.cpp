@@ -15,8 +15,16 @@
 
 namespace {
 
-using traz::ftest;
-using traz::sel;
+// The problem under test and the selector of the next call.
+traz::SelectionState st{};
+int st_iz = 0;
+
+// The integrand at z for the current problem and selector.
+void ftest(int ndim, double* z, int numfun, double* f)
+{
+    traz::prepare_state(st);
+    traz::ftest(st, st_iz, ndim, z, numfun, f);
+}
 
 // Gauss-Legendre nodes and weights on [lo, hi], by Newton on the Legendre recurrence.
 struct Rule {
@@ -52,45 +60,45 @@ Rule gauss_legendre(int n, double lo, double hi)
 void pool(int napp, std::initializer_list<int> ns, std::initializer_list<double> corc,
           std::initializer_list<double> cory)
 {
-    sel = traz::SelectionState{};
-    sel.napp = napp;
-    sel.nstage = static_cast<int>(ns.size());
+    st = traz::SelectionState{};
+    st.napp = napp;
+    st.nstage = static_cast<int>(ns.size());
     int k = 0, prev = napp;
     for (int n : ns) {
-        sel.ns[k] = n;
-        sel.dl4c[k] = std::lgamma(prev + 1.0) - std::lgamma(n + 1.0) - std::lgamma(prev - n + 0.0);
+        st.ns[k] = n;
+        st.dl4c[k] = std::lgamma(prev + 1.0) - std::lgamma(n + 1.0) - std::lgamma(prev - n + 0.0);
         prev = n;
         ++k;
     }
     for (int j = 1; j <= 4; ++j)
-        sel.Cormc(j, j) = 1.0;
+        st.Cormc(j, j) = 1.0;
     int p = 0;
     for (double r : corc)
-        sel.corc[p++] = r;
-    for (int j = 2, q = 0; j <= sel.nstage; ++j)
+        st.corc[p++] = r;
+    for (int j = 2, q = 0; j <= st.nstage; ++j)
         for (int i = 1; i < j; ++i, ++q)
-            sel.Cormc(j, i) = sel.Cormc(i, j) = sel.corc[q];
+            st.Cormc(j, i) = st.Cormc(i, j) = st.corc[q];
     p = 0;
     for (double r : cory)
-        sel.cory[p++] = r;
-    sel.ngroup = 1;
-    sel.pg[0] = 1.0;
+        st.cory[p++] = r;
+    st.ngroup = 1;
+    st.pg[0] = 1.0;
 }
 
 void two_groups(double pg1, double efc1, std::initializer_list<double> ef1)
 {
-    sel.ngroup = 2;
-    sel.pg[0] = pg1;
-    sel.pg[1] = 1.0 - pg1;
-    sel.efc[0] = efc1;
+    st.ngroup = 2;
+    st.pg[0] = pg1;
+    st.pg[1] = 1.0 - pg1;
+    st.efc[0] = efc1;
     int j = 1;
     for (double e : ef1)
-        sel.Ef(1, j++) = e;
+        st.Ef(1, j++) = e;
 }
 
 double value(int iz, std::vector<double> z)
 {
-    sel.iz = iz;
+    st_iz = iz;
     double f = -1.0;
     const int ndim = static_cast<int>(z.size());
     ftest(ndim, z.data(), 1, &f);
@@ -114,14 +122,14 @@ std::vector<double> integrals(int ndim, int npt, const std::vector<int>& izs)
                 z[1] = r.x[j];
                 z[2] = r.x[l];
                 const double w = r.w[i] * r.w[j] * (ndim == 3 ? r.w[l] : 1.0);
-                sel.iz = 0;
+                st_iz = 0;
                 double f = 0.0;
                 ftest(ndim, z, 1, &f);
                 sum[0] += w * f;
                 if (f < 1e-14)
                     continue;
                 for (std::size_t s = 0; s < izs.size(); ++s) {
-                    sel.iz = izs[s];
+                    st_iz = izs[s];
                     ftest(ndim, z, 1, &f);
                     sum[s + 1] += w * f;
                 }
@@ -206,9 +214,9 @@ TEST(FtestSelectors, ZeroValiditiesGiveCriterionMoments)
 {
     const double e = 0.7;
     pool(6, {4, 2}, {0.5}, {0.0, 0.0});
-    sel.efc[0] = e;
-    sel.Ef(1, 1) = 0.4;
-    sel.Ef(1, 2) = -0.3;
+    st.efc[0] = e;
+    st.Ef(1, 1) = 0.4;
+    st.Ef(1, 2) = -0.3;
     for (const auto& z : points2) {
         const double f0 = value(0, z);
         ASSERT_GT(f0, 0.0);
@@ -217,7 +225,7 @@ TEST(FtestSelectors, ZeroValiditiesGiveCriterionMoments)
         EXPECT_NEAR(value(6, z) / f0, 1.0 + e * e, 1e-13);
     }
     pool(8, {6, 4, 2}, {0.5, 0.3, 0.4}, {0.0, 0.0, 0.0});
-    sel.efc[0] = e;
+    st.efc[0] = e;
     for (const auto& z : points3) {
         const double f0 = value(0, z);
         ASSERT_GT(f0, 0.0);
@@ -285,7 +293,7 @@ TEST(FtestGuard, EmptyTailGivesZeroDensity)
     }
     // Inside the cube: both groups far below the first cut.
     two_groups(0.5, 0.8, {-33.0, 0.0});
-    sel.Ef(2, 1) = -34.0;
+    st.Ef(2, 1) = -34.0;
     for (int iz = 0; iz <= 11; ++iz)
         EXPECT_EQ(value(iz, {4.5, 0.0}), 0.0) << iz;
 
@@ -315,7 +323,7 @@ TEST(FtestPoint, RestoredBitForBit)
                 double z[3];
                 std::memcpy(z, p, sizeof z);
                 double f[2] = {0.0, 12345.0};
-                sel.iz = iz;
+                st_iz = iz;
                 ftest(K, z, 1, f);
                 EXPECT_EQ(std::memcmp(z, p, sizeof z), 0) << K << " " << iz;
                 EXPECT_EQ(f[1], 12345.0);

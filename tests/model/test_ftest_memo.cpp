@@ -14,41 +14,49 @@
 
 namespace {
 
-using traz::ftest;
-using traz::sel;
+// The problem under test and the selector of the next call.
+traz::SelectionState st{};
+int st_iz = 0;
+
+// The integrand at z for the current problem and selector.
+void ftest(int ndim, double* z, int numfun, double* f)
+{
+    traz::prepare_state(st);
+    traz::ftest(st, st_iz, ndim, z, numfun, f);
+}
 
 // A two-group problem of ndim stages; `shift` moves group 1's stage means.
 void problem(int ndim, double shift)
 {
-    sel = traz::SelectionState{};
-    sel.napp = 20;
-    sel.nstage = ndim;
+    st = traz::SelectionState{};
+    st.napp = 20;
+    st.nstage = ndim;
     const int ns[3] = {12, 6, 3};
-    int prev = sel.napp;
+    int prev = st.napp;
     for (int k = 0; k < ndim; ++k) {
-        sel.ns[k] = ns[k];
-        sel.dl4c[k] = std::lgamma(prev + 1.0) - std::lgamma(ns[k] + 1.0) - std::lgamma(prev - ns[k] + 0.0);
+        st.ns[k] = ns[k];
+        st.dl4c[k] = std::lgamma(prev + 1.0) - std::lgamma(ns[k] + 1.0) - std::lgamma(prev - ns[k] + 0.0);
         prev = ns[k];
     }
     const double r[3] = {0.5, 0.3, 0.4};  // r21, r31, r32
-    for (int j = 1; j <= 4; ++j) sel.Cormc(j, j) = 1.0;
-    for (int p = 0; p < ndim * (ndim - 1) / 2; ++p) sel.corc[p] = r[p];
-    sel.Cormc(2, 1) = sel.Cormc(1, 2) = r[0];
+    for (int j = 1; j <= 4; ++j) st.Cormc(j, j) = 1.0;
+    for (int p = 0; p < ndim * (ndim - 1) / 2; ++p) st.corc[p] = r[p];
+    st.Cormc(2, 1) = st.Cormc(1, 2) = r[0];
     if (ndim == 3) {
-        sel.Cormc(3, 1) = sel.Cormc(1, 3) = r[1];
-        sel.Cormc(3, 2) = sel.Cormc(2, 3) = r[2];
+        st.Cormc(3, 1) = st.Cormc(1, 3) = r[1];
+        st.Cormc(3, 2) = st.Cormc(2, 3) = r[2];
     }
-    for (int j = 0; j < ndim; ++j) sel.cory[j] = 0.3 + 0.1 * j;
-    sel.ngroup = 2;
-    sel.pg[0] = 0.4;
-    sel.pg[1] = 0.6;
-    sel.efc[0] = 0.25;
-    for (int j = 1; j <= ndim; ++j) sel.Ef(1, j) = 0.5 + shift;
+    for (int j = 0; j < ndim; ++j) st.cory[j] = 0.3 + 0.1 * j;
+    st.ngroup = 2;
+    st.pg[0] = 0.4;
+    st.pg[1] = 0.6;
+    st.efc[0] = 0.25;
+    for (int j = 1; j <= ndim; ++j) st.Ef(1, j) = 0.5 + shift;
 }
 
 double value(int iz, std::vector<double> z)
 {
-    sel.iz = iz;
+    st_iz = iz;
     double f = -1.0;
     ftest(static_cast<int>(z.size()), z.data(), 1, &f);
     return f;
@@ -65,7 +73,7 @@ TEST(FtestMemo, ChangedStateIsNeverAnsweredFromTheOldOne)
             const double a1 = value(iz, z);
             problem(ndim, 0.2);
             const double b1 = value(iz, z);
-            sel.efc[0] = 0.5;  // one field alone
+            st.efc[0] = 0.5;  // one field alone
             const double c1 = value(iz, z);
             problem(ndim, 0.0);
             const double a2 = value(iz, z);

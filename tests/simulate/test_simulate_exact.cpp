@@ -68,9 +68,9 @@ void check_null_deck(const std::string& text, std::int64_t R = 200000) {
     SCOPED_TRACE(text.substr(0, 40));
     traz::Deck d;
     Model m;
-    std::string error;
-    ASSERT_TRUE(traz::read_deck(text, d, error)) << error;
-    ASSERT_TRUE(build_model(d, m, error)) << error;
+    traz::DeckFault fault;
+    ASSERT_TRUE(traz::read_deck(text, d, fault)) << fault.message;
+    ASSERT_TRUE(build_model(d, m, fault)) << fault.message;
     const Summary s = summarise(m, simulate(m, 20261209, 0, R, 2));
     const Exact e = exact(m.napp, m.hires(), m.pg1);
     const std::int64_t defined = R - s.undefined;

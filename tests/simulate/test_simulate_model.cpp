@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "driver/driver.hpp"
 #include "montecarlo.hpp"
 #include "simulate/run.hpp"
+#include "traz/traz.hpp"
 
 namespace {
 
@@ -20,9 +20,9 @@ using namespace traz::sim;
 
 Model model_of(const std::string& text, traz::Deck& d) {
     Model m;
-    std::string error;
-    EXPECT_TRUE(traz::read_deck(text, d, error)) << error;
-    EXPECT_TRUE(build_model(d, m, error)) << error;
+    traz::DeckFault fault;
+    EXPECT_TRUE(traz::read_deck(text, d, fault)) << fault.message;
+    EXPECT_TRUE(build_model(d, m, fault)) << fault.message;
     return m;
 }
 
@@ -116,11 +116,10 @@ TEST(SimulateModel, ExampleDecksAgreeWithTheIntegration) {
         const std::string text = read_file(std::string(TRAZ_SOURCE_DIR) + "/examples/" + name + ".deck");
         traz::Deck d;
         const Model m = model_of(text, d);
-        traz::RunRecord rec;
-        traz::compute(text, rec);
-        ASSERT_EQ(rec.outcome, traz::Outcome::computed);
-        const traz::Results& r = rec.results;
-        const Analytic a{r.criterion.value, r.rate1.value, r.rate2.value, r.ai.value, r.sd.value};
+        const traz::Result r = traz::evaluate_deck(text);
+        ASSERT_TRUE(r.ok()) << r.diagnostic.message;
+        const Analytic a{r.expected_criterion_score.value, r.selection_rate_group1.value, r.selection_rate_group2.value,
+                         r.ai_ratio.value, r.sd_average_criterion_score.value};
         for (const CheckRow& c : compare(summarise(m, simulate(m, 11, 0, 100000, 2)), a))
             EXPECT_LE(std::fabs(c.z), 5.0) << c.quantity << ": analytic " << c.analytic << ", simulated " << c.simulated;
     }

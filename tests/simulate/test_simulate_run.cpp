@@ -91,10 +91,10 @@ TEST(SimulateChecks, DecksTheSimulationCannotDrawAreRefused) {
     for (const auto& c : cases) {
         traz::Deck d;
         Model m;
-        std::string error;
-        ASSERT_TRUE(traz::read_deck(c.deck, d, error)) << error;
-        EXPECT_FALSE(build_model(d, m, error));
-        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        traz::DeckFault fault;
+        ASSERT_TRUE(traz::read_deck(c.deck, d, fault)) << fault.message;
+        EXPECT_FALSE(build_model(d, m, fault));
+        EXPECT_NE(fault.message.find(c.message), std::string::npos) << fault.message;
     }
     // Beyond 10 predictors the reader keeps no lines: the message names statement and rows.
     std::string deck = "12 1 50 10\n";
@@ -110,10 +110,11 @@ TEST(SimulateChecks, DecksTheSimulationCannotDrawAreRefused) {
     deck += "\n2 0.3 7\n0\n1e-4 100000\n";
     traz::Deck d;
     Model m;
-    std::string error;
-    ASSERT_TRUE(traz::read_deck(deck, d, error)) << error;
-    EXPECT_FALSE(build_model(d, m, error));
-    EXPECT_EQ(error, "deck statement 4 (predictor correlations, rows 1 to 11): the correlations of predictors 1 to 12 "
+    traz::DeckFault fault;
+    ASSERT_TRUE(traz::read_deck(deck, d, fault)) << fault.message;
+    EXPECT_FALSE(build_model(d, m, fault));
+    EXPECT_EQ(fault.statement, 4);
+    EXPECT_EQ(fault.message, "deck statement 4 (predictor correlations, rows 1 to 11): the correlations of predictors 1 to 12 "
                      "are not positive definite (LAPACK dpotrf, leading minor 12)");
 }
 

@@ -1,0 +1,155 @@
+// Design sweeps: the grid of points and the threads that run them.
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "api/internal.hpp"
+#include "deck/sweep_range.hpp"
+
+namespace traz {
+
+namespace {
+
+// CPU time of the calling thread: a point's seconds, whatever the other threads do.
+float thread_cpu_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<float>(ts.tv_sec) + static_cast<float>(ts.tv_nsec) * 1.0e-9f;
+}
+
+[[noreturn]] void bad_range(const std::string& why) {
+    Diagnostic d;
+    d.message = why;
+    throw Error(d);
+}
+
+// The ranges of a sweep, checked against the base deck.
+std::vector<SweepRange> parse_ranges(const Deck& base, const SweepSpec& spec) {
+    if (spec.vary.empty() || spec.vary.size() > 2) bad_range("sweep: give one or two ranges to vary");
+    if (spec.shard_count < 1 || spec.shard_index < 1 || spec.shard_index > spec.shard_count)
+        bad_range("sweep: shard " + std::to_string(spec.shard_index) + "/" + std::to_string(spec.shard_count) +
+                  ": expected I/N with 1 <= I <= N");
+    std::vector<SweepRange> ranges(spec.vary.size());
+    std::string why;
+    for (std::size_t j = 0; j < spec.vary.size(); ++j)
+        if (!parse_range(spec.vary[j], ranges[j], why) || !check_range(base, ranges[j], spec.mix_to, why))
+            bad_range("sweep: " + why);
+    if (ranges.size() == 2 && ranges[0].name == ranges[1].name)
+        bad_range("sweep: " + ranges[0].name + " is varied twice");
+    return ranges;
+}
+
+int worker_count(int jobs, std::size_t points) {
+    int n = jobs > 0 ? jobs : static_cast<int>(std::thread::hardware_concurrency());
+    if (n < 1) n = 1;
+    return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(n), std::max<std::size_t>(points, 1)));
+}
+
+// Runs one point on the calling thread.
+Result run_point(const Deck& base, const std::vector<SweepRange>& ranges, const std::vector<double>& values,
+                 const std::vector<double>& mix_to, const RunOptions& opt) {
+    auto deck = std::make_unique<Deck>();
+    auto scratch = std::make_unique<Deck>();
+    std::string error;
+    bool ok = apply_range_value(base, ranges[0], values[0], mix_to, *deck, error);
+    if (ok && ranges.size() > 1) {
+        ok = apply_range_value(*deck, ranges[1], values[1], mix_to, *scratch, error);
+        std::swap(deck, scratch);
+    }
+    if (!ok) {
+        // Checked before the sweep started; kept as a row should it ever happen.
+        auto rec = std::make_shared<RunRecord>();
+        rec->outcome = Outcome::refused;
+        rec->diagnostic = error;
+        rec->source = opt.source;
+        return result_of(std::move(rec), {});
+    }
+    return evaluate_deck_struct(*deck, opt);
+}
+
+} // namespace
+
+std::vector<std::string> sweep_names(const Design& base, const SweepSpec& spec) {
+    auto d = std::make_unique<Deck>();
+    deck_of_design(base, *d);
+    std::vector<std::string> names;
+    for (const SweepRange& r : parse_ranges(*d, spec)) names.push_back(r.name);
+    return names;
+}
+
+std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
+                              const std::function<void(const SweepPoint&)>& on_point) {
+    auto d = std::make_unique<Deck>();
+    deck_of_design(base, *d);
+    const std::vector<SweepRange> ranges = parse_ranges(*d, spec);
+
+    // The grid, the first range varying fastest; this shard's points only.
+    const std::size_t n1 = ranges[0].values.size(), n2 = ranges.size() > 1 ? ranges[1].values.size() : 1;
+    std::vector<SweepPoint> points;
+    for (std::size_t i2 = 0; i2 < n2; ++i2)
+        for (std::size_t i1 = 0; i1 < n1; ++i1) {
+            const int index = static_cast<int>(i2 * n1 + i1) + 1;
+            if ((index - 1) % spec.shard_count != spec.shard_index - 1) continue;
+            SweepPoint p;
+            p.point = index;
+            p.values.push_back(ranges[0].values[i1]);
+            if (ranges.size() > 1) p.values.push_back(ranges[1].values[i2]);
+            points.push_back(std::move(p));
+        }
+
+    RunOptions opt = run_options(base.integration, Options{});
+    opt.source = spec.source;
+    opt.cpu_clock = &thread_cpu_seconds;
+
+    // Workers take the next point until none is left; each point's results depend on its
+    // deck alone, never on the thread or the order. The calling thread hands the finished
+    // points on in grid order.
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::condition_variable progressed;
+    std::vector<char> done(points.size(), 0);
+    const int nworkers = worker_count(spec.jobs, points.size());
+    std::vector<std::thread> workers;
+    for (int w = 0; w < nworkers; ++w)
+        workers.emplace_back([&] {
+            for (std::size_t i; (i = next.fetch_add(1)) < points.size();) {
+                Result r = run_point(*d, ranges, points[i].values, spec.mix_to, opt);
+                const std::lock_guard<std::mutex> hold(lock);
+                points[i].result = std::move(r);
+                done[i] = 1;
+                progressed.notify_one();
+            }
+        });
+    std::size_t handed = 0;
+    int finished = 0;
+    const int total = static_cast<int>(points.size());
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        while (handed < points.size()) {
+            progressed.wait_for(hold, std::chrono::milliseconds(250), [&] { return done[handed] != 0; });
+            finished = static_cast<int>(std::count(done.begin(), done.end(), 1));
+            hold.unlock();
+            if (spec.progress) spec.progress(finished, total);
+            hold.lock();
+            while (handed < points.size() && done[handed] != 0) {
+                if (on_point) {
+                    hold.unlock();
+                    on_point(points[handed]);
+                    hold.lock();
+                }
+                ++handed;
+            }
+        }
+    }
+    if (spec.progress) spec.progress(total, total);
+    for (std::thread& t : workers) t.join();
+    return points;
+}
+
+} // namespace traz

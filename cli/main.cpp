@@ -1,0 +1,209 @@
+// TRAZ: reads selection problems (decks) from files or standard input and writes their
+// results as the classic report, JSON or CSV.
+#include <gsl/gsl_version.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/io.hpp"
+#include "traz/traz.hpp"
+#include "evaluate/evaluate.hpp"
+#include "views/report.hpp"
+#include "model/messages.hpp"
+#include "cli/sweep.hpp"
+#include "views/views.hpp"
+#include "simulate/run.hpp"
+
+namespace {
+
+const char* const kExitStatuses =
+    "Exit status:\n"
+    "  0  every deck was computed (or refused by the classic limits in its report)\n"
+    "  1  a deck was malformed, refused by the deck checks or could not be read;\n"
+    "     or the command line was wrong\n"
+    "  2  a fatal error of a library routine\n"
+    "  3  the output could not be written\n"
+    "With several decks each one runs; the status is the worst of them.\n";
+
+const char* const kExample =
+    "Examples:\n"
+    "  traz examples/two-stage.deck\n"
+    "  traz examples/*.deck --format csv -o results.csv\n"
+    "  traz --format json < examples/three-stage.deck\n";
+
+struct Options {
+    std::vector<std::string> decks;
+    std::string output;
+    std::string format = "report";
+    bool fitted = false;
+};
+
+int run_decks(const Options& o) {
+    std::FILE* out = traz::open_output(o.output);
+    if (out == nullptr) return traz::kRunWriteError;
+    std::vector<std::string> decks = o.decks;
+    if (decks.empty()) decks.push_back("-");
+    if (std::count(decks.begin(), decks.end(), "-") > 0 && isatty(STDIN_FILENO))
+        std::fprintf(stderr, "traz: reading a deck from standard input (end with Ctrl-D); traz --help for usage\n");
+
+    int worst = traz::kRunOk;
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    if (o.format == "csv") std::fputs(traz::csv_header({}).c_str(), out);
+    for (std::size_t i = 0; i < decks.size(); ++i) {
+        traz::Result result;
+        std::string text, why;
+        if (traz::read_input(decks[i], text, why)) {
+            result = traz::evaluate_deck(text, {decks[i]}, o.fitted ? traz::Integration::fitted
+                                                                    : traz::Integration::automatic);
+            std::fputs(result.library_messages.c_str(), stderr);
+        } else {
+            auto unreadable = std::make_shared<traz::RunRecord>();
+            unreadable->source = decks[i];
+            unreadable->outcome = traz::Outcome::unreadable;
+            unreadable->diagnostic = "cannot read: " + why;
+            result.record = unreadable;
+        }
+        const traz::RunRecord& rec = *result.record;
+        traz::write_diagnostics(stderr, rec);
+        if (o.format == "json") all.push_back(traz::to_json(rec));
+        else if (o.format == "csv") std::fputs(traz::csv_row(rec, {}).c_str(), out);
+        else traz::write_report(out, rec);
+        worst = std::max(worst, traz::exit_status(rec));
+    }
+    if (o.format == "json") {
+        const std::string text = (all.size() == 1 ? all[0] : all).dump(2) + "\n";
+        std::fputs(text.c_str(), out);
+    }
+    const int written = traz::close_output(out, o.output);
+    return written != traz::kRunOk ? written : worst;
+}
+
+// traz simulate --check: the integration's expectations for the deck.
+bool integrate_for_check(std::string_view text, bool fitted, traz::sim::Analytic& a, std::string& why) {
+    const traz::Result r =
+        traz::evaluate_deck(text, {}, fitted ? traz::Integration::fitted : traz::Integration::automatic);
+    std::fputs(r.library_messages.c_str(), stderr);
+    if (!r.ok()) {
+        why = !r.diagnostic.message.empty() ? r.diagnostic.message
+                                            : "it is beyond the classic limits (10 predictors, 3 stages, 100 applicants)";
+        return false;
+    }
+    for (const std::string& w : r.warnings) std::fprintf(stderr, "traz: simulate --check: warning: %s\n", w.c_str());
+    a = {r.expected_criterion_score.value, r.selection_rate_group1.value, r.selection_rate_group2.value,
+         r.ai_ratio.value, r.sd_average_criterion_score.value};
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"TRAZ: expected criterion score, selection rates, adverse-impact ratio and the SD of the\n"
+                 "average criterion score of those selected from a finite, mixed applicant pool in one,\n"
+                 "two or three selection stages.",
+                 "traz"};
+    app.footer(std::string("With no DECK, or with -, the deck is read from standard input.\n\n") + kExitStatuses +
+               "\n" + kExample);
+    app.set_version_flag("--version", std::string("traz ") + traz::kProgramVersion + "\nbuilt with GSL " +
+                                          GSL_VERSION);
+    Options o;
+    app.add_option("DECK", o.decks, "Deck files to run in turn (- for standard input)");
+    app.add_option("-o,--output", o.output, "Write the output to FILE instead of standard output")
+        ->option_text("FILE");
+    app.add_option("--format", o.format, "Output format: the classic report, JSON or CSV")
+        ->check(CLI::IsMember({"report", "json", "csv"}))
+        ->option_text("report|json|csv (default report)");
+    app.add_flag("--fitted", o.fitted,
+                 "Integrate over a domain fitted to the cut-score density instead of the fixed cube");
+
+    traz::SweepOptions so;
+    std::string shard = "1/1";
+    CLI::App* sweep = app.add_subcommand(
+        "sweep", "Run a deck over a grid of one or two varied quantities: one CSV/JSON row per point");
+    sweep->add_option("BASE", so.base, "The base deck")->required();
+    sweep->add_option("--vary", so.vary,
+                      "NAME=FROM:TO:STEP or NAME=V1,V2,... with NAME one of ns(k), napp, pg, efc, ef(i), "
+                      "cory(i), mix(k); twice for a grid")
+        ->required()
+        ->option_text("RANGE");
+    sweep->add_option("--mix-to", so.mix_to, "Weights B of mix(k): stage k's weights are (1-t)A + tB")
+        ->option_text("W1,W2,...");
+    sweep->add_option("--format", so.format, "Output format")
+        ->check(CLI::IsMember({"csv", "json"}))
+        ->option_text("csv|json (default csv)");
+    sweep->add_option("-o,--output", so.output, "Write the rows to FILE")->option_text("FILE");
+    sweep->add_option("--plot", so.plot, "Plot the trade-off to FILE (.png, .svg or .pdf)")->option_text("FILE");
+    sweep->add_option("--jobs", so.jobs, "Points run in parallel (default: every core)")
+        ->check(CLI::NonNegativeNumber)
+        ->option_text("N");
+    sweep->add_option("--shard", shard, "Run points I, I+N, I+2N, ... only (for a cluster)")->option_text("I/N");
+    sweep->add_flag("--fitted", so.fitted, "Integrate over domains fitted to the cut-score density");
+    sweep->footer("Example:\n  traz sweep examples/two-stage.deck --vary 'mix(2)=0:1:0.1' --mix-to 0,0,1,1 "
+                  "--plot tradeoff.png -o tradeoff.csv\n\nExit status as for traz; 1 also when a point is refused "
+                  "(its row gives the reason).");
+
+    std::string plot_in, plot_out;
+    CLI::App* plot = app.add_subcommand("plot", "Plot a sweep CSV (shards concatenated in any order)");
+    plot->add_option("CSV", plot_in, "The sweep's CSV")->required();
+    plot->add_option("--plot", plot_out, "The plot file (.png, .svg or .pdf)")->required()->option_text("FILE");
+
+    // traz simulate: the finite-sample simulation (simulate/run.hpp).
+    traz::sim::SimulateOptions sim;
+    std::string sim_shard;
+    bool sim_fitted = false;
+    CLI::App* simulate = app.add_subcommand("simulate", "Simulate the selections of a deck: what one selection shows");
+    simulate->add_option("DECK", sim.deck, "The deck (- for standard input)");
+    simulate->add_option("--replications", sim.replications, "Replications (default 100000)")->option_text("N");
+    simulate->add_option("--seed", sim.seed, "Seed of the random streams (default 1)")->option_text("S");
+    simulate->add_option("--jobs", sim.jobs, "Threads (default: every core)")->check(CLI::NonNegativeNumber)->option_text("N");
+    simulate->add_option("--shard", sim_shard, "Run shard I of N and write its partial results")->option_text("I/N");
+    simulate->add_option("--merge", sim.merge, "Combine the partial results of every shard")->option_text("FILES");
+    simulate->add_flag("--check", sim.check, "Compare with the integration's expectations");
+    simulate->add_flag("--fitted", sim_fitted, "--check integrates over a domain fitted to the cut-score density");
+    simulate->add_option("--format", sim.format, "Output format")
+        ->check(CLI::IsMember({"report", "json", "csv"}))
+        ->option_text("report|json|csv (default report)");
+    simulate->add_option("-o,--output", sim.output, "Write the output to FILE")->option_text("FILE");
+    simulate->footer("Example:\n  traz simulate examples/two-stage.deck --replications 1000000 --check\n\nExit status: 0 done; "
+                     "1 a deck refused, a wrong option or shards that are not one run's; 3 the output not written.");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "traz: %s (traz --help for usage)\n", e.what());
+        return traz::kRunBadDeck;
+    }
+    if (*sweep) {
+        std::string why;
+        if (!traz::parse_shard(shard, so.shard_index, so.shard_count, why)) {
+            std::fprintf(stderr, "traz: sweep: %s\n", why.c_str());
+            return traz::kRunBadDeck;
+        }
+        return traz::run_sweep(so);
+    }
+    if (*plot) return traz::plot_csv(plot_in, plot_out);
+    if (*simulate) {
+        std::string why;
+        if (!sim_shard.empty() && !traz::parse_shard(sim_shard, sim.shard_index, sim.shard_count, why)) {
+            std::fprintf(stderr, "traz: simulate: %s\n", why.c_str());
+            return traz::kRunBadDeck;
+        }
+        if (sim.deck.empty() == sim.merge.empty()) {
+            std::fprintf(stderr, "traz: simulate: give a DECK or --merge FILES (traz simulate --help)\n");
+            return traz::kRunBadDeck;
+        }
+        sim.analytic = [sim_fitted](std::string_view text, traz::sim::Analytic& a, std::string& why) {
+            return integrate_for_check(text, sim_fitted, a, why);
+        };
+        return traz::sim::run_simulate(sim);
+    }
+    return run_decks(o);
+}

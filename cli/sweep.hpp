@@ -1,0 +1,34 @@
+// Design sweeps: one or two deck quantities varied over a grid, every point a full run,
+// points computed on several threads, optionally one shard of the grid only.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "deck/sweep_range.hpp"
+
+namespace traz {
+
+struct SweepOptions {
+    std::string base;                  // the base deck's file name
+    std::vector<std::string> vary;     // one or two RANGE texts
+    std::string mix_to;                // --mix-to weights, for mix(k)
+    std::string format = "csv";        // csv or json
+    std::string output;                // empty or "-": standard output
+    std::string plot;                  // plot file (.png, .svg, .pdf), or empty
+    int jobs = 0;                      // 0: every core
+    int shard_index = 1, shard_count = 1;  // run points I, I+N, I+2N, ... (1-based)
+    bool fitted = false;
+    bool progress = true;              // a progress bar when standard error is a terminal
+};
+
+// Parses "I/N" (1 <= I <= N).
+bool parse_shard(const std::string& text, int& index, int& count, std::string& error);
+
+// Runs the sweep; returns the exit status (as for decks: the worst of the points, 1 for a
+// bad range or base deck).
+int run_sweep(const SweepOptions& o);
+
+// Plots a sweep CSV (one shard or several concatenated, in any order).
+int plot_csv(const std::string& csv_path, const std::string& plot_path);
+
+} // namespace traz

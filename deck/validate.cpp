@@ -1,0 +1,330 @@
+#include "deck/validate.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+extern "C" void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t);
+
+namespace traz {
+
+namespace {
+
+// Limits of what is computed, and the thresholds of the numerical checks.
+constexpr int kMaxApplicants = 100;
+constexpr int kWorkSize = 5000000;          // doubles in the cubature's work array
+constexpr double kMinWeightScale = 1e-60;  // largest |weight| of a stage, at least ...
+constexpr double kMaxWeightScale = 1e60;   // ... and at most (the variances are squared)
+// A composite whose variance is at most this fraction of (sum of |weights|)^2 has none:
+// what is left is the rounding of the weighted sum.
+constexpr double kZeroVariance = 1e-10;
+// A stage composite whose variance given the earlier stages' composites is at most this
+// (in units of its own variance) depends linearly on them.
+constexpr double kDependentStage = 1e-10;
+// Rounding allowed in the squared multiple correlation above 1 (a criterion that is a
+// weighted sum of the predictors has exactly 1).
+constexpr double kMultipleCorrelationSlack = 1e-10;
+constexpr double kMaxStageMean = 3.0;     // |group 1's standardized mean| on a stage composite
+constexpr double kMaxCriterionMean = 10.0;
+constexpr double kMinProportion = 0.01;   // of group 1, with two groups
+// Largest probability that some stage's cut score lies outside the integration range.
+constexpr double kMaxOutsideRange = 1e-3;
+
+std::string num(double v, int digits = 6) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    return buf;
+}
+
+std::string lines_text(int first, int last) {
+    return first == last ? "line " + std::to_string(first)
+                         : "lines " + std::to_string(first) + " to " + std::to_string(last);
+}
+
+// "deck statement 1 (...), item 4 on line 1: why"
+bool item_fault(DeckFault& fault, int no, const std::string& what, int item, int line, const std::string& why) {
+    fault.statement = no;
+    fault.item = item;
+    fault.line = fault.last_line = line;
+    fault.message = "deck statement " + std::to_string(no) + " (" + what + "), item " + std::to_string(item) +
+                    " on line " + std::to_string(line) + ": " + why;
+    return false;
+}
+
+// "deck statement 4 (...), lines 4 to 5: why", for a fault of several items.
+bool statement_fault(DeckFault& fault, int no, const std::string& what, int first, int last,
+                     const std::string& why) {
+    fault.statement = no;
+    fault.item = 0;
+    fault.line = first;
+    fault.last_line = last;
+    fault.message = "deck statement " + std::to_string(no) + " (" + what + "), " + lines_text(first, last) + ": " + why;
+    return false;
+}
+
+// Upper tail probability of the standard normal distribution.
+double upper_normal(double x) { return 0.5 * std::erfc(x / std::sqrt(2.0)); }
+
+// P(X >= m) for X binomial with n trials and success probability p.
+double binomial_tail(int n, double p, int m) {
+    if (m <= 0) return 1.0;
+    if (m > n || p <= 0.0) return 0.0;
+    if (p >= 1.0) return 1.0;
+    double log_fact[kMaxApplicants + 1];
+    log_fact[0] = 0.0;
+    for (int i = 1; i <= n; ++i) log_fact[i] = log_fact[i - 1] + std::log(static_cast<double>(i));
+    double sum = 0.0;
+    for (int i = m; i <= n; ++i)
+        sum += std::exp(log_fact[n] - log_fact[i] - log_fact[n - i] + i * std::log(p) + (n - i) * std::log1p(-p));
+    return std::min(sum, 1.0);
+}
+
+// Lower Cholesky factor of the leading n x n block of a symmetric matrix (leading dimension
+// ld, column by column); returns LAPACK's info: 0, or the order of the first leading minor
+// that is not positive definite.
+int cholesky(double* a, int n, int ld) {
+    int info = 0;
+    dpotrf_("L", &n, a, &ld, &info, 1);
+    return info;
+}
+
+bool check_counts(const Deck& d, DeckFault& fault) {
+    const std::string what = statement_name(1);
+    if (d.napp < 2)
+        return item_fault(fault, 1, what, 3, d.lines.counts[2],
+                          "a pool of " + std::to_string(d.napp) + " applicants leaves nobody to select: "
+                          "at least 2 are needed");
+    for (int k = 1; k <= d.nstage; ++k) {
+        const int prev = k == 1 ? d.napp : d.ns[k - 2];
+        const int n = d.ns[k - 1];
+        const int item = 3 + k, line = d.lines.counts[2 + k];
+        const std::string stage = "stage " + std::to_string(k);
+        if (n == prev)
+            return item_fault(fault, 1, what, item, line,
+                              stage + " keeps all " + std::to_string(prev) + " applicants: drop that stage");
+        if (n > prev || n < 1)
+            return item_fault(fault, 1, what, item, line,
+                              stage + " keeps " + std::to_string(n) + " of " + std::to_string(prev) +
+                                  " applicants" + (n < 1 ? ": at least 1 must be kept" : ""));
+    }
+    return true;
+}
+
+bool check_correlation_items(const Deck& d, DeckFault& fault) {
+    for (int i = 1; i <= d.npred; ++i)
+        if (!(std::fabs(d.coryt[i - 1]) <= 1.0))
+            return item_fault(fault, 3, statement_name(3), i, d.lines.validities[i - 1],
+                              "validity " + num(d.coryt[i - 1]) + " of predictor " + std::to_string(i) +
+                                  " is outside [-1, 1]");
+    for (int i = 1; i < d.npred; ++i)
+        for (int j = i + 1; j <= d.npred; ++j)
+            if (!(std::fabs(d.Cormt(i, j)) < 1.0))
+                return item_fault(fault, 4, statement_name(4, i), j - i, d.lines.Correlation(i, j),
+                                  "correlation " + num(d.Cormt(i, j)) + " of predictors " + std::to_string(i) +
+                                      " and " + std::to_string(j) + " is outside (-1, 1)");
+    return true;
+}
+
+bool check_settings(const Deck& d, DeckFault& fault) {
+    const std::string what = statement_name(6);
+    const int* line = d.lines.groups;
+    if (d.ngroup != 1 && d.ngroup != 2)
+        return item_fault(fault, 6, what, 1, line[0],
+                          "TRAZ computes one or two groups, not " + std::to_string(d.ngroup));
+    const double p = d.pg[0];
+    if (d.ngroup == 1 && p != 1.0)
+        return item_fault(fault, 6, what, 2, line[1],
+                          "the proportion of the only group must be 1, not " + num(p));
+    if (d.ngroup == 2 && !(p > 0.0 && p < 1.0))
+        return item_fault(fault, 6, what, 2, line[1],
+                          "with two groups the proportion of group 1 lies strictly between 0 and 1, not " + num(p));
+    if (d.ngroup == 2 && p < kMinProportion)
+        return item_fault(fault, 6, what, 2, line[1],
+                          "a proportion of group 1 below " + num(kMinProportion) + " (here " + num(p) +
+                              ") leaves its selection rate, a difference of two integrals divided by the "
+                              "proportion, to rounding");
+    if (d.npass < 1)
+        return item_fault(fault, 6, what, 3, line[2],
+                          std::to_string(d.npass) + " passes compute nothing: at least 1 is needed");
+    if (!(std::fabs(d.efc[0]) <= kMaxCriterionMean))
+        return item_fault(fault, 7, statement_name(7), 1, d.lines.criterion,
+                          "criterion effect size " + num(d.efc[0]) + " is outside [-" + num(kMaxCriterionMean) +
+                              ", " + num(kMaxCriterionMean) + "]");
+    if (d.nstage >= 2 && !(d.relerr < 1.0))
+        return item_fault(fault, 8, statement_name(8), 1, d.lines.budget[0],
+                          "a relative error of " + num(d.relerr) + " asks for no accuracy at all: it must be below 1");
+    if (d.nstage >= 2 && (d.maxcls < smallest_budget(d.nstage) || d.maxcls > largest_budget(d.nstage))) {
+        const std::string stages = d.nstage == 2 ? " for two stages)" : " for three stages)";
+        return item_fault(fault, 8, statement_name(8), 2, d.lines.budget[1],
+                          d.maxcls < smallest_budget(d.nstage)
+                              ? "maxcls " + std::to_string(d.maxcls) + " is below the smallest budget the cubature accepts (" +
+                                    std::to_string(smallest_budget(d.nstage)) + stages
+                              : "maxcls " + std::to_string(d.maxcls) +
+                                    " exceeds the largest budget the work array holds (" +
+                                    std::to_string(largest_budget(d.nstage)) + stages);
+    }
+    return true;
+}
+
+// The predictor correlations must be positive definite and the validities must fit them.
+// `l` receives the Cholesky factor (leading dimension kMaxPred).
+bool check_predictor_matrix(const Deck& d, double* l, DeckFault& fault) {
+    const int p = d.npred;
+    for (int j = 1; j <= p; ++j)
+        for (int i = 1; i <= p; ++i) l[(i - 1) + kMaxPred * (j - 1)] = d.Cormt(i, j);
+    const int info = p > 0 ? cholesky(l, p, kMaxPred) : 0;
+    if (info > 0) {
+        int first = 0, last = 0;
+        for (int j = 2; j <= info; ++j)
+            for (int i = 1; i < j; ++i) {
+                const int line = d.lines.Correlation(i, j);
+                first = first == 0 ? line : std::min(first, line);
+                last = std::max(last, line);
+            }
+        const std::string rows = info == 2 ? "predictor correlations, row 1"
+                                           : "predictor correlations, rows 1 to " + std::to_string(info - 1);
+        return statement_fault(fault, 4, rows, first, last,
+                               "the correlations of predictors 1 to " + std::to_string(info) +
+                                   " are not positive definite (LAPACK dpotrf, leading minor " +
+                                   std::to_string(info) + ")");
+    }
+    return true;
+}
+
+bool check_composites(const Deck& d, const double* l, DeckFault& fault) {
+    const int p = d.npred;
+    for (int j = 1; j <= d.nstage; ++j) {
+        const std::string stage = "stage " + std::to_string(j);
+        auto weights_fault = [&](const std::string& why) {
+            return statement_fault(fault, 2, statement_name(2, j), d.lines.weights[j - 1],
+                                   d.lines.weights_last[j - 1], why);
+        };
+        double scale = 0.0;
+        for (int i = 1; i <= p; ++i) scale = std::max(scale, std::fabs(d.Weip(j, i)));
+        if (p == 0) return weights_fault(stage + "'s composite has zero variance: there are no predictors");
+        if (scale == 0.0) return weights_fault(stage + "'s composite has zero variance: all its weights are 0");
+        if (scale < kMinWeightScale || scale > kMaxWeightScale)
+            return weights_fault(stage + "'s weights (largest " + num(scale) + " in absolute value) are outside the usable range " +
+                         num(kMinWeightScale) + " to " + num(kMaxWeightScale) + ": rescale them");
+        double var = 0.0, sum = 0.0;
+        for (int i = 1; i <= p; ++i) {
+            const double vi = d.Weip(j, i) / scale;
+            sum += std::fabs(vi);
+            for (int k = 1; k <= p; ++k) var += vi * d.Cormt(i, k) * (d.Weip(j, k) / scale);
+        }
+        if (!(var > kZeroVariance * sum * sum))
+            return weights_fault(stage + "'s composite has zero variance: its weights cancel through the predictor "
+                                 "correlations (variance " + num(var / (sum * sum), 3) + " of the weights' scale)");
+    }
+    // The squared multiple correlation of the criterion on the predictors, c' R^-1 c, from
+    // the Cholesky factor R = L L'.
+    double y[kMaxPred], r2 = 0.0;
+    for (int i = 0; i < p; ++i) {
+        double t = d.coryt[i];
+        for (int k = 0; k < i; ++k) t -= l[i + kMaxPred * k] * y[k];
+        y[i] = t / l[i + kMaxPred * i];
+        r2 += y[i] * y[i];
+    }
+    if (!(r2 <= 1.0 + kMultipleCorrelationSlack))
+        return statement_fault(fault, 3, statement_name(3), d.lines.validities_first,
+                               d.lines.validities[std::max(p, 1) - 1],
+                               "the validities do not fit the predictor correlations: their multiple correlation "
+                               "with the criterion would be " + num(std::sqrt(r2), 4) + ", above 1");
+    return true;
+}
+
+// The stage composites must be linearly independent: each stage's variance given the earlier
+// stages' composites is kept from the Cholesky factor of their correlation matrix.
+bool check_stage_dependence(const Deck& d, const StageValues& s, DeckFault& fault) {
+    const int n = d.nstage;
+    double a[kMaxStage * kMaxStage];
+    for (int j = 1; j <= n; ++j)
+        for (int k = 1; k <= n; ++k) a[(j - 1) + kMaxStage * (k - 1)] = s.Cormc(j, k);
+    for (int k = 2; k <= n; ++k) {
+        // Conditional variance of composite k given composites 1..k-1.
+        double b[kMaxStage * kMaxStage];
+        std::copy(a, a + kMaxStage * kMaxStage, b);
+        const int info = cholesky(b, k, kMaxStage);
+        const double pivot = b[(k - 1) + kMaxStage * (k - 1)];
+        if (info == 0 && pivot * pivot > kDependentStage) continue;
+        const std::string stages = "predictor weights of stages 1 to " + std::to_string(k);
+        const int first = d.lines.weights[0], last = d.lines.weights_last[k - 1];
+        for (int j = 1; j < k; ++j) {
+            const double r = s.Cormc(j, k);
+            if (!(1.0 - r * r > kDependentStage)) {
+                const std::string pair = "stages " + std::to_string(j) + " and " + std::to_string(k);
+                return statement_fault(fault, 2, "predictor weights of " + pair, d.lines.weights[j - 1],
+                                       d.lines.weights_last[k - 1],
+                                       r > 0.0 ? pair + " rank on the same composite (correlation " + num(r, 12) +
+                                                     "): merge them"
+                                               : pair + " rank on opposite composites (correlation " + num(r, 12) +
+                                                     "), which TRAZ cannot compute");
+            }
+        }
+        return statement_fault(fault, 2, stages, first, last,
+                               "stage " + std::to_string(k) + "'s composite is a weighted sum of the earlier "
+                               "stages' composites: TRAZ cannot compute linearly dependent stages");
+    }
+    return true;
+}
+
+// Group 1's mean on each stage composite, and where the cut scores may fall: the passes
+// integrate over the cut scores in [-6.5, 6.5] (one stage) or [-4.5, 4.5] (two and three).
+bool check_stage_means(const Deck& d, const StageValues& s, DeckFault& fault) {
+    for (int j = 1; j <= d.nstage; ++j)
+        if (!(std::fabs(s.ef1[j - 1]) <= kMaxStageMean))
+            return statement_fault(fault, 5, statement_name(5), d.lines.effects, d.lines.effects,
+                                   "group 1's standardized mean on stage " + std::to_string(j) + "'s composite is " +
+                                       num(s.ef1[j - 1], 4) + ", outside [-" + num(kMaxStageMean) + ", " +
+                                       num(kMaxStageMean) + "] (--fitted computes it)");
+    // The cut score of stage k is the (ns(k)+1)-th highest of the ns(k-1) composite scores
+    // of those still in the pool. It lies above the range only if at least ns(k)+1 of all
+    // applicants score above it, and below only if at least ns(k-1)-ns(k) score below it.
+    const double range = d.nstage == 1 ? 6.5 : 4.5;
+    const double p1 = d.pg[0], p2 = d.ngroup == 2 ? d.pg[1] : 0.0;
+    for (int k = 1; k <= d.nstage; ++k) {
+        const double m = s.ef1[k - 1];
+        const int prev = k == 1 ? d.napp : d.ns[k - 2], n = d.ns[k - 1];
+        const double above = p1 * upper_normal(range - m) + p2 * upper_normal(range);
+        const double below = p1 * upper_normal(range + m) + p2 * upper_normal(range);
+        const double outside = binomial_tail(d.napp, above, n + 1) + binomial_tail(d.napp, below, prev - n);
+        if (outside > kMaxOutsideRange)
+            return item_fault(fault, 1, statement_name(1), 3 + k, d.lines.counts[2 + k],
+                              "stage " + std::to_string(k) + "'s cut score (keeping " + std::to_string(n) + " of " +
+                                  std::to_string(prev) + ", group 1's mean " + num(m, 4) +
+                                  ") lies outside the integrated range [-" + num(range) + ", " + num(range) +
+                                  "] with probability up to " + num(outside, 2) + " (--fitted computes it)");
+    }
+    return true;
+}
+
+} // namespace
+
+int smallest_budget(int nstage) { return 3 * (nstage == 2 ? 65 : 127); }
+
+int largest_budget(int nstage) {
+    // The cubature needs (maxcls - num) div (2 num) + 1 subregions of 2 nstage + 4 doubles
+    // each, plus 18 doubles, for its num-point rule.
+    const int num = nstage == 2 ? 65 : 127;
+    const int regions = (kWorkSize - 18) / (2 * nstage + 4);
+    return 2 * num * regions + num - 1;
+}
+
+bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted) {
+    fault = DeckFault{};
+    if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > kMaxApplicants) return true;
+    double l[kMaxPred * kMaxPred];
+    return check_counts(d, fault) && check_correlation_items(d, fault) &&
+           check_settings(d, fault) && check_predictor_matrix(d, l, fault) &&
+           check_composites(d, l, fault) && check_stage_dependence(d, s, fault) &&
+           (fitted || check_stage_means(d, s, fault));
+}
+
+bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted) {
+    DeckFault fault;
+    const bool ok = validate_deck(d, s, fault, fitted);
+    message = fault.message;
+    return ok;
+}
+
+} // namespace traz

@@ -1,0 +1,35 @@
+// What a deck must satisfy, beyond being readable, for TRAZ to compute it.
+#pragma once
+#include <string>
+
+#include "deck/deck.hpp"
+#include "deck/stages.hpp"
+
+namespace traz {
+
+// Checks a deck the reader accepted for what the program can compute. Returns true when it
+// can; otherwise false with a one-line diagnostic in `message` naming the statement, the
+// item or the statement's lines, and what is wrong, for example
+//   deck statement 1 (predictors, stages, applicants and retained counts), item 4 on line 1:
+//   stage 1 keeps all 20 applicants: drop that stage
+// (one line; the caller prints it after "traz: "). The rules are checked in the order of
+// the README's list, and the first that fails is reported.
+//
+// Decks beyond the computed limits (more than 10 predictors, more than 3 stages, more than
+// 100 applicants) are not judged here and return true: they keep the echo of the problem
+// followed by the refusal lines of the report, whatever else is wrong with them.
+//
+// `s` holds the stage values that derive_stages computed from `d`. With `fitted` the passes
+// integrate over a domain fitted to the density rather than the fixed range, so the rules
+// that guard that range (group 1's stage means within 3, cut scores inside the range) are
+// left out: the mass check of the run speaks for the domain instead.
+bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted = false);
+// The same with the statement, item and lines of the fault.
+bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted = false);
+
+// Largest cubature budget (maxcls) the work array holds, and the smallest the cubature
+// accepts, for a problem of 2 or 3 stages.
+int largest_budget(int nstage);
+int smallest_budget(int nstage);
+
+} // namespace traz

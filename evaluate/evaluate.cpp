@@ -1,0 +1,374 @@
+#include "evaluate/evaluate.hpp"
+
+#include <gsl/gsl_errno.h>
+#include <gsl/gsl_integration.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "model/messages.hpp"
+#include "deck/validate.hpp"
+#include "model/model.hpp"
+
+
+namespace traz {
+
+float cpu_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<float>(ts.tv_sec) + static_cast<float>(ts.tv_nsec) * 1.0e-9f;
+}
+
+SelectionState selection_state(const Deck& d, const StageValues& s) {
+    SelectionState model{};
+    model.nstage = d.nstage;
+    model.napp = d.napp;
+    for (int k = 0; k < d.nstage; ++k) model.ns[k] = d.ns[k];
+    model.srtot = d.srtot;
+    model.ngroup = d.ngroup;
+    model.pg[0] = d.pg[0];
+    model.pg[1] = d.pg[1];
+    model.efc[0] = d.efc[0];
+    model.efc[1] = 0.0;
+    for (int j = 1; j <= d.nstage; ++j) {
+        model.cory[j - 1] = s.cory[j - 1];
+        model.Ef(1, j) = s.ef1[j - 1];
+        model.Ef(2, j) = 0.0;
+        for (int k = 1; k <= d.nstage; ++k) model.Cormc(j, k) = s.Cormc(j, k);
+    }
+    int index = 0;
+    for (int i = 1; i <= d.nstage; ++i)
+        for (int j = 1; j < i; ++j) model.corc[index++] = s.Cormc(i, j);
+    prepare_state(model);
+    return model;
+}
+
+void order_statistic_constants(SelectionState& model) {
+    double dni[4];
+    dni[0] = static_cast<double>(model.napp) + 1.0;
+    for (int k = 1; k <= model.nstage; ++k) {
+        dni[k] = static_cast<double>(model.ns[k - 1]) + 1.0;
+        const double d = dni[k - 1] - dni[k];
+        const double t = d == 0.0 ? 1.0 : dlngam(d);
+        model.dl4c[k - 1] = dlngam(dni[k - 1]) - dlngam(dni[k]) - t;
+    }
+}
+
+namespace {
+
+// Pass values that carry over from pass to pass.
+struct PassValues {
+    double result = 0.0, abserr = 0.0;
+    double E = 0.0, V = 0.0;
+    double E_err = 0.0, V_err = 0.0;  // bounds on E and on the second moment behind V
+};
+
+// a / b with the bound of the quotient over the box [a - ea, a + ea] x [b - eb, b + eb]
+// (infinite when that box reaches b = 0).
+double quotient_bound(double a, double ea, double b, double eb) {
+    if (std::fabs(b) <= eb) return INFINITY;
+    const double q = a / b;
+    double worst = 0.0;
+    for (double da : {-ea, ea})
+        for (double db : {-eb, eb}) worst = std::fmax(worst, std::fabs((a + da) / (b + db) - q));
+    return worst;
+}
+
+// Bound of sqrt(v) when v is known within +-ev.
+double sqrt_bound(double v, double ev) {
+    const double s = std::sqrt(v);
+    return std::fmax(std::sqrt(v + ev) - s, s - std::sqrt(std::fmax(0.0, v - ev)));
+}
+
+// Applies the rule of the pass plan that the selector meets to the pass's result: what
+// the pass reports and what it keeps for later passes. The bounds take the pass's error
+// estimate plus, for a density that lost the mass `lost` outside the integration domain,
+// lost times the larger of 1 and the result.
+void use_result(const SelectionState& model, PassValues& p, PassRecord& r, double lost) {
+    const int g = model.ngroup, iz = r.iz;
+    const double result = p.result, err = p.abserr + lost * std::fmax(1.0, std::fabs(result));
+    r.bound = err;
+    if (iz == 1) {
+        r.use = PassUse::criterion;
+        p.E = result;
+        p.E_err = err;
+    } else if (iz >= 2 && iz <= g + 1) {
+        r.use = PassUse::share;
+        r.group = iz - 1;
+        r.empty_after = iz - 1 == g;
+    } else if (iz >= g + 2 && iz <= 2 * g + 1) {
+        r.use = PassUse::rates;
+        r.group = iz - g - 1;
+        r.r2 = result * model.srtot;
+        r.r1 = (static_cast<double>(model.ns[model.nstage - 1]) / static_cast<double>(model.napp) -
+                model.pg[1] * r.r2) / model.pg[0];
+        r.r2_err = model.srtot * err;
+        r.r1_err = std::fabs(model.pg[1] / model.pg[0]) * r.r2_err;
+        if (model.pg[0] != 1.0) {
+            r.has_ai = true;
+            r.ai = r.r2 / r.r1;
+            r.ai_err = quotient_bound(r.r2, r.r2_err, r.r1, r.r1_err);
+        }
+        r.empty_after = r.group == g;
+    } else if (iz >= 2 * g + 2 && iz <= 3 * g + 1) {
+        r.use = PassUse::ratio;
+        r.group = iz - 2 * g - 1;
+        r.empty_after = r.group == g;
+    } else if (iz == 3 * g + 2) {
+        r.use = PassUse::proportion;
+    } else if (iz == 3 * g + 3) {
+        r.use = PassUse::moment2;
+        p.V = result - p.E * p.E;
+        p.V_err = err;
+    } else if (iz == 3 * g + 4) {
+        r.use = PassUse::sd;
+        const double C = result - p.E * p.E;
+        const double K = static_cast<double>(model.ns[model.nstage - 1]);
+        const double var = ((K - 1.0) * C + p.V) / K;
+        r.sd = std::sqrt(var);
+        // var = ((K - 1) r10 + r9 - K E^2) / K with each pass result within its bound.
+        const double var_err = ((K - 1.0) * err + p.V_err) / K +
+                               2.0 * std::fabs(p.E) * p.E_err + p.E_err * p.E_err;
+        r.sd_err = sqrt_bound(var, var_err);
+    } else if (iz == 11) {
+        r.use = PassUse::unused;
+    } else {
+        r.use = PassUse::other;
+        p.E = result;
+        p.E_err = err;
+    }
+}
+
+int selector_of_pass(int p) {
+    static const int plan[7] = {1, 2, 3, 5, 9, 10, 11};
+    return p <= 7 ? plan[p - 1] : 11;
+}
+
+// The lower of two rates over the higher (0 when nobody of one group is selected, none when
+// nobody is selected at all), with its bound over the box [r1 -+ b1] x [r2 -+ b2]: the worst
+// corner, or the box's diagonal, where the ratio is 1.
+BoundedResult impact_ratio(const BoundedResult& r1, const BoundedResult& r2) {
+    const auto ratio = [](double a, double b) { return std::fmax(std::fmin(a, b), 0.0) / std::fmax(a, b); };
+    BoundedResult out;
+    if (!(std::fmax(r1.value, r2.value) > 0.0)) return out;
+    out.value = ratio(r1.value, r2.value);
+    double worst = 0.0;
+    for (double d1 : {-r1.error, r1.error})
+        for (double d2 : {-r2.error, r2.error}) {
+            if (!(std::fmax(r1.value + d1, r2.value + d2) > 0.0)) worst = INFINITY;
+            worst = std::fmax(worst, std::fabs(ratio(r1.value + d1, r2.value + d2) - out.value));
+        }
+    if (std::fabs(r1.value - r2.value) <= r1.error + r2.error) worst = std::fmax(worst, 1.0 - out.value);
+    out.error = worst;
+    return out;
+}
+
+// The results of the run: for each quantity the value of the last pass that gives it.
+void collect_results(RunRecord& rec) {
+    Results& res = rec.results;
+    const Deck& d = *rec.deck;
+    res.target = d.srtot;
+    for (const PassRecord& p : rec.passes) {
+        switch (p.use) {
+        case PassUse::criterion: res.criterion = {p.result, p.bound}; break;
+        case PassUse::rates:
+            res.rate1 = {p.r1, p.r1_err};
+            if (d.ngroup >= 2) res.rate2 = {p.r2, p.r2_err};
+            if (p.has_ai) res.ai = {p.ai, p.ai_err};
+            break;
+        case PassUse::proportion: res.proportion = {p.result, p.bound}; break;
+        case PassUse::sd: res.sd = {p.sd, p.sd_err}; break;
+        default: break;
+        }
+    }
+    if (res.ai.present()) res.impact = impact_ratio(res.rate1, res.rate2);
+}
+
+// "3e-3": one significant digit, for the size of a deviation.
+std::string rough(double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0e", x);
+    std::string t(buf);
+    const std::size_t e = t.find('e');
+    if (e == std::string::npos) return t;
+    std::string mant = t.substr(0, e), ex = t.substr(e + 1);
+    const bool neg = !ex.empty() && ex[0] == '-';
+    if (!ex.empty() && (ex[0] == '-' || ex[0] == '+')) ex.erase(0, 1);
+    while (ex.size() > 1 && ex[0] == '0') ex.erase(0, 1);
+    return mant + "e" + (neg ? "-" : "") + ex;
+}
+
+// The group-share passes (selectors 2 .. g+1) add up to the integral of the bare cut-score
+// density over the integration domain, which is 1 when the domain holds all of its mass.
+// A sum further from 1 than the integrator's accuracy can explain means that part of the
+// density lies where the integrator never looked, and every result may be off by as much.
+// A share pass that spent its budget (its status line says so) met no accuracy: its own
+// error estimate is added to the allowance.
+void check_mass(RunRecord& rec, double accuracy) {
+    const int g = rec.deck->ngroup;
+    MassCheck& m = rec.mass;
+    double sum = 0.0, spent = 0.0;
+    int found = 0;
+    for (const PassRecord& p : rec.passes)
+        if (p.iz >= 2 && p.iz <= g + 1 && !p.carried) {
+            sum += p.result;
+            if (p.status != 0) spent += p.abserr;
+            ++found;
+        }
+    if (found != g) return;
+    m.done = true;
+    m.mass = sum;
+    m.threshold = std::fmax(2e-5, 0.2 * accuracy) + spent;
+    const double off = std::fabs(sum - 1.0);
+    if (!(off <= m.threshold)) {
+        m.warned = true;
+        char buf[64];
+        // Enough decimals to show the deficit.
+        int decimals = 5;
+        while (decimals < 12 && std::fabs(std::round(sum * std::pow(10.0, decimals)) / std::pow(10.0, decimals) - 1.0) <
+                                    0.5 * off)
+            ++decimals;
+        std::snprintf(buf, sizeof buf, "%.*f", decimals, sum);
+        std::string w = "the cut-score density integrates to " + std::string(buf) +
+                        " instead of 1 over the integration domain; the results may be off by about " +
+                        rough(off) + ".";
+        w += rec.domain.fitted ? " The fitted domain did not hold it either." : " Rerun with --fitted.";
+        rec.warnings.push_back(w);
+    }
+}
+
+} // namespace
+
+// Fills the record of one problem from the deck text; writes nothing but library
+// messages (to the thread's message stream).
+void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) {
+    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
+    RunOptions o = opt;
+    o.start = opt.has_start ? opt.start : clock();
+    o.has_start = true;
+    if (!read_deck(deck_text, *rec.deck, rec.fault)) {
+        rec.diagnostic = rec.fault.message;
+        rec.source = opt.source;
+        rec.cpu_start = rec.cpu_end = o.start;
+        rec.outcome = Outcome::bad_deck;
+        return;
+    }
+    compute_deck(*rec.deck, rec, o);
+}
+
+void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
+    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
+    rec.cpu_start = opt.has_start ? opt.start : clock();
+    rec.cpu_end = rec.cpu_start;
+    rec.source = opt.source;
+    gsl_set_error_handler_off();
+    reset_messages();
+
+    if (&deck != rec.deck.get()) *rec.deck = deck;
+    const Deck& d = *rec.deck;
+    StageValues& s = *rec.stages;
+    derive_stages(d, s);
+
+    // What the program cannot compute is refused before any report line; decks beyond the
+    // classic limits are left to those limits, which refuse them after the echo.
+    if (!validate_deck(d, s, rec.fault, opt.fitted)) {
+        rec.diagnostic = rec.fault.message;
+        rec.outcome = Outcome::refused;
+        rec.cpu_end = clock();
+        return;
+    }
+
+    int failures = 0;
+    if (d.npred > kMaxPred) ++failures, rec.ifin[0] = 1;
+    if (d.nstage > kMaxStage) ++failures, rec.ifin[1] = 1;
+    if (d.napp > 100) ++failures, rec.ifin[2] = 1;
+    if (failures != 0) {
+        rec.outcome = Outcome::limits_refused;
+        rec.cpu_end = clock();
+        return;
+    }
+
+    SelectionState model = selection_state(d, s);
+    ftest_forget();
+    try {
+        order_statistic_constants(model);
+    } catch (const FatalLibraryError&) {
+        rec.outcome = Outcome::fatal;
+        return;
+    }
+    if (opt.stop_before_integration) {
+        rec.outcome = Outcome::stopped;
+        return;
+    }
+
+    // The integration domain: the classic one, or one fitted to the density.
+    const Domain& domain = rec.domain;
+    rec.fitted_requested = opt.fitted;
+    rec.domain = opt.fitted ? fit_domain(model) : cube_domain(d.nstage);
+    if (opt.fitted && !domain.fitted)
+        rec.warnings.push_back("the integration domain could not be fitted (" + domain.note +
+                               "); the classic domain is used.");
+
+    double result = 0.0, abserr = 0.0;  // carried over a refused cubature call
+    const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
+    const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
+    for (int pass = 1; pass <= npass; ++pass) {
+        PassRecord r;
+        r.pass = pass;
+        r.iz = selector_of_pass(pass);
+        r.multistage = d.nstage > 1;
+        const Integral in = d.nstage == 1 ? quadrature_pass(model, r.iz, &domain)
+                                          : cubature_pass(model, r.iz, d.relerr, maxcls, &domain);
+        r.evaluations = in.evaluations;
+        r.status = in.status;
+        r.carried = take_integral(in, r.multistage, result, abserr);
+        r.result = result;
+        r.abserr = abserr;
+        rec.passes.push_back(r);
+    }
+    // The quadrature of one stage works to 1e-6; the cubature to the deck's accuracy. The
+    // results' bounds then take in the mass the domain missed.
+    check_mass(rec, d.nstage == 1 ? 1.0e-6 : d.relerr);
+    const double lost = rec.mass.done ? std::fabs(1.0 - rec.mass.mass) : 0.0;
+    PassValues q;
+    bool negative_variance = false, unnamed = false;
+    for (PassRecord& r : rec.passes) {
+        q.result = r.result;
+        q.abserr = r.abserr;
+        use_result(model, q, r, lost);
+        // A variance of the average below 0 (passes that spent their budget) has no square
+        // root: the report shows asterisks.
+        negative_variance = negative_variance || (r.use == PassUse::sd && !(r.sd >= 0.0));
+        unnamed = unnamed || r.use == PassUse::other;
+    }
+    collect_results(rec);
+    if (negative_variance)
+        rec.warnings.push_back("the variance of the average criterion score came out negative, so its SD "
+                               "is not a number: the passes are not accurate enough (see the Ifail lines; "
+                               "raise maxcls)");
+    // The pass plan is built for two groups: with one, selectors 9 and 10 name no quantity,
+    // yet the report shows their integrals on criterion-score lines.
+    if (unnamed)
+        rec.warnings.push_back("with one group, passes 5 and 6 integrate the bare cut-score density: their "
+                               "\"Expected Criterion Score Selected\" lines show its integral, not a criterion "
+                               "score (the first such line is the criterion score; 4 passes give every result "
+                               "one group has)");
+    rec.cpu_end = clock();
+}
+
+int exit_status(const RunRecord& rec) {
+    switch (rec.outcome) {
+    case Outcome::bad_deck:
+    case Outcome::unreadable:
+    case Outcome::refused: return kRunBadDeck;
+    case Outcome::fatal: return kRunFatal;
+    default: return kRunOk;
+    }
+}
+
+} // namespace traz
