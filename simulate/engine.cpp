@@ -38,7 +38,7 @@ public:
 
 private:
     static constexpr int kWords = 32;
-    void refill() {
+    [[gnu::noinline]] void refill() {
         for (int w = 0; w < kWords; w += 2) {
             const r123::Philox2x64::ctr_type out = r123::Philox2x64()(ctr_, key_);
             ++ctr_[0];
@@ -98,7 +98,7 @@ public:
 private:
     // A draw outside the rectangle of its layer: the base layer's tail, or the wedge of another
     // layer, and a new word when the wedge rejects it.
-    double edge(Stream& s, std::uint64_t u) const {
+    [[gnu::noinline]] double edge(Stream& s, std::uint64_t u) const {
         for (;;) {
             const int i = static_cast<int>(u & 127);
             const double sign = (u & 128) != 0 ? -1.0 : 1.0;
@@ -143,9 +143,9 @@ double kth_largest(double* v, double* w, int n, int k) {
         for (const double* x = v + lo; x != v + hi; ++x) {
             *front = *x;
             *back = *x;
-            const bool above = *x > pivot;
+            const int above = *x > pivot;
             front += above;
-            back -= !above;
+            back += above - 1;
         }
         std::swap(v, w);
         const int above = static_cast<int>(front - v);
@@ -178,8 +178,6 @@ Replicator::Replicator(const Model& m)
       dim_(m.nstage + 1), noise_(static_cast<std::size_t>(m.ns[0]) * dim_), row_id_(m.ns[0]), rows_(m.ns[0]) {}
 
 Replicator::~Replicator() = default;
-
-double Replicator::normal() { return kNormal(*stream_); }
 
 void keep_best(Candidate* cand, int n, int keep, double* work) {
     double* scores = work;
@@ -215,7 +213,7 @@ Replication Replicator::run(std::uint64_t seed, std::uint64_t r) {
     out.applicants[0] = n1;
     out.applicants[1] = m.napp - n1;
     for (int i = 0; i < m.napp; ++i) {
-        const double e = normal();
+        const double e = kNormal(stream);
         first_[i] = e;
         cand_[i] = {m.mean[i < n1 ? 0 : 1][0] + m.L(0, 0) * e, i, i};
     }
@@ -233,7 +231,7 @@ Replication Replicator::run(std::uint64_t seed, std::uint64_t r) {
         for (int s = 0; s < count; ++s) {
             const int row = rows_[s];
             double* e = &noise_[static_cast<std::size_t>(row) * dim_];
-            e[k] = normal();
+            e[k] = kNormal(stream);
             double score = m.mean[row_id_[row] < n1 ? 0 : 1][k];
             for (int i = 0; i <= k; ++i) score += m.L(k, i) * e[i];
             cand_[s] = {score, row_id_[row], row};
@@ -252,7 +250,7 @@ Replication Replicator::run(std::uint64_t seed, std::uint64_t r) {
         const int g = row_id_[row] < n1 ? 0 : 1;
         double y = m.mean[g][K];
         for (int i = 0; i < K; ++i) y += m.L(K, i) * e[i];
-        y += m.L(K, K) * normal();
+        y += m.L(K, K) * kNormal(stream);
         sum += y;
         ++out.hires[g];
     }

@@ -73,7 +73,6 @@ public:
     Replication run(std::uint64_t seed, std::uint64_t r);
 
 private:
-    double normal();
 
     const Model& m_;
     std::unique_ptr<Stream> stream_;
