@@ -158,7 +158,14 @@ int main(int argc, char** argv) {
     CLI::App* simulate = app.add_subcommand("simulate", "Simulate the selections of a deck: what one selection shows");
     simulate->add_option("DECK", sim.deck, "The deck (- for standard input)");
     simulate->add_option("--replications", sim.replications, "Replications (default 100000)")->option_text("N");
-    simulate->add_option("--seed", sim.seed, "Seed of the random streams (default 1)")->option_text("S");
+    simulate->add_option("--seed", sim.seed, "Seed of the random streams (default 1)")
+        ->check(CLI::Validator(
+            [](std::string& s) {
+                return s.find('-') != std::string::npos ? std::string("a seed is a whole number from 0 to 2^64 - 1")
+                                                        : std::string();
+            },
+            "", "seed"))
+        ->option_text("S");
     simulate->add_option("--jobs", sim.jobs, "Threads (default: every core)")->check(CLI::NonNegativeNumber)->option_text("N");
     simulate->add_option("--shard", sim_shard, "Run shard I of N and write its partial results")->option_text("I/N");
     simulate->add_option("--merge", sim.merge, "Combine the partial results of every shard")->option_text("FILES");
