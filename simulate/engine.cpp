@@ -126,8 +126,9 @@ private:
 
 const Ziggurat kNormal;
 
-// Replications are handed to the threads in blocks of this many.
-constexpr std::int64_t kBlock = 256;
+// Replications are handed to the threads in blocks of about this many applicants' draws (at
+// least one replication, at most 256), so that progress shows for large pools too.
+constexpr std::int64_t kBlockApplicants = 65536;
 
 // The k-th largest (k from 0) of v[0 .. n), by quickselect; w is scratch of n values and the
 // values end up in either. Each partition writes every value to both ends of the free part of
@@ -263,7 +264,8 @@ Sample simulate(const Model& m, std::uint64_t seed, std::int64_t first, std::int
     Sample sample;
     sample.first = first;
     sample.mean_criterion.assign(static_cast<std::size_t>(count), 0.0);
-    const std::int64_t blocks = (count + kBlock - 1) / kBlock;
+    const std::int64_t block = std::clamp<std::int64_t>(kBlockApplicants / m.napp, 1, 256);
+    const std::int64_t blocks = (count + block - 1) / block;
     int workers = jobs > 0 ? jobs : static_cast<int>(std::thread::hardware_concurrency());
     workers = static_cast<int>(std::clamp<std::int64_t>(workers, 1, std::max<std::int64_t>(blocks, 1)));
 
@@ -277,7 +279,7 @@ Sample simulate(const Model& m, std::uint64_t seed, std::int64_t first, std::int
         Replicator rep(m);
         auto& mine = tables[static_cast<std::size_t>(w)];
         for (std::int64_t b; (b = next.fetch_add(1)) < blocks;) {
-            const std::int64_t lo = b * kBlock, hi = std::min(count, lo + kBlock);
+            const std::int64_t lo = b * block, hi = std::min(count, lo + block);
             for (std::int64_t i = lo; i < hi; ++i) {
                 const Replication one = rep.run(seed, static_cast<std::uint64_t>(first + i));
                 sample.mean_criterion[static_cast<std::size_t>(i)] = one.mean_criterion;
