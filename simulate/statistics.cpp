@@ -59,28 +59,33 @@ double quantile_sorted(const std::vector<double>& sorted, double p) {
 }
 
 double fisher_p(int total, int hires, int t, int x) {
-    // P(X = k) for X hypergeometric: k of the `hires` fall among the t group-1 applicants.
-    const double log_all = gsl_sf_lnchoose(static_cast<unsigned>(total), static_cast<unsigned>(t));
+    // X is hypergeometric: k of the `hires` fall among the t group-1 applicants. Its
+    // probabilities relative to the mode's fall away on both sides; they are walked from the
+    // mode with the ratio of neighbours, P(k+1)/P(k) = (hires-k)(t-k) / ((k+1)(total-hires-t+k+1)),
+    // until they vanish next to the mode's.
     auto log_p = [&](int k) {
         return gsl_sf_lnchoose(static_cast<unsigned>(hires), static_cast<unsigned>(k)) +
-               gsl_sf_lnchoose(static_cast<unsigned>(total - hires), static_cast<unsigned>(t - k)) - log_all;
+               gsl_sf_lnchoose(static_cast<unsigned>(total - hires), static_cast<unsigned>(t - k));
     };
+    const double rest = total - hires - t;
     const int lo = std::max(0, t - (total - hires)), hi = std::min(t, hires);
-    const double limit = log_p(x) + std::log1p(kFisherTolerance);
-    // The probabilities fall away from the mode on both sides; beyond exp(-745) they are 0.
     const int mode = std::clamp(static_cast<int>(std::floor((t + 1.0) * (hires + 1.0) / (total + 2.0))), lo, hi);
-    double p = 0.0;
-    for (int k = mode; k >= lo; --k) {
-        const double l = log_p(k);
-        if (l < -745.0) break;
-        if (l <= limit) p += std::exp(l);
+    const double limit = std::exp(log_p(x) - log_p(mode)) * (1.0 + kFisherTolerance);
+    constexpr double kVanishing = 1e-300;
+    double all = 1.0, below = 1.0 <= limit ? 1.0 : 0.0;
+    double rel = 1.0;
+    for (int k = mode; k > lo && rel > kVanishing; --k) {
+        rel *= k * (rest + k) / ((hires - k + 1.0) * (t - k + 1.0));
+        all += rel;
+        if (rel <= limit) below += rel;
     }
-    for (int k = mode + 1; k <= hi; ++k) {
-        const double l = log_p(k);
-        if (l < -745.0) break;
-        if (l <= limit) p += std::exp(l);
+    rel = 1.0;
+    for (int k = mode; k < hi && rel > kVanishing; ++k) {
+        rel *= (hires - k) * static_cast<double>(t - k) / ((k + 1.0) * (rest + k + 1.0));
+        all += rel;
+        if (rel <= limit) below += rel;
     }
-    return std::min(p, 1.0);
+    return std::min(below / all, 1.0);
 }
 
 TableOutcome table_outcome(const int n[2], const int h[2]) {
