@@ -92,7 +92,8 @@ bool integrate_for_check(std::string_view text, bool fitted, traz::sim::Analytic
     std::fputs(r.library_messages.c_str(), stderr);
     if (!r.ok()) {
         why = !r.diagnostic.message.empty() ? r.diagnostic.message
-                                            : "it is beyond the classic limits (10 predictors, 3 stages, 100 applicants)";
+                                            : "it is beyond the integration's limits (10 predictors, 3 stages, and 100 "
+                                              "applicants, 10,000 with --fitted)";
         return false;
     }
     for (const std::string& w : r.warnings) std::fprintf(stderr, "traz: simulate --check: warning: %s\n", w.c_str());
