@@ -8,7 +8,7 @@
 
 PACKAGES      := g++ make cmake ninja-build googletest libgtest-dev libgsl-dev libblas-dev liblapack-dev \
                  pkgconf libhwy-dev libcli11-dev nlohmann-json3-dev python3-jsonschema libplplot-dev \
-                 plplot-driver-cairo
+                 plplot-driver-cairo librandom123-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 DECK          ?= examples/single-stage.deck
 FUZZ_SECONDS  ?= 60
