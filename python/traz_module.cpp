@@ -57,8 +57,17 @@ std::vector<double> numbers_of(py::handle h, const char* name) {
     return std::vector<double>(a.data(), a.data() + a.size());
 }
 
-// Rows of a matrix; a plain list of numbers is one row.
+// Rows of a matrix; a plain list of numbers is one row. Rows given as a list are read one by
+// one, so that rows of different lengths reach the design's checks.
 std::vector<std::vector<double>> rows_of(py::handle h, const char* name) {
+    if ((py::isinstance<py::list>(h) || py::isinstance<py::tuple>(h)) && py::len(h) > 0) {
+        const py::sequence rows = py::reinterpret_borrow<py::sequence>(h);
+        if (!py::isinstance<py::str>(rows[0]) && py::hasattr(rows[0], "__len__")) {
+            std::vector<std::vector<double>> m;
+            for (py::handle row : rows) m.push_back(numbers_of(row, name));
+            return m;
+        }
+    }
     Array a = array_of(h, name, 2);
     const std::size_t rows = a.ndim() == 2 ? static_cast<std::size_t>(a.shape(0)) : 1;
     const std::size_t cols = a.ndim() == 2 ? static_cast<std::size_t>(a.shape(1)) : static_cast<std::size_t>(a.size());
