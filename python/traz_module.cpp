@@ -319,7 +319,7 @@ PyResult evaluate_design(const PyDesign& p) {
 
 // ---- Sweeps --------------------------------------------------------------------------
 
-py::list sweep_rows(const PyDesign& p, py::handle vary, const std::vector<double>& mix_to, int jobs) {
+py::list sweep_rows(const PyDesign& p, const py::object& vary, const std::vector<double>& mix_to, int jobs) {
     traz::SweepSpec spec;
     if (py::isinstance<py::str>(vary))
         spec.vary.push_back(vary.cast<std::string>());
