@@ -191,9 +191,11 @@ traz_evaluate_all <- function(designs, jobs = 1L) {
            worst_status = r$worst_status, warnings = paste(r$warnings, collapse = "; "),
            diagnostic = ""))
   })
-  out <- do.call(rbind.data.frame, c(rows, list(stringsAsFactors = FALSE, make.row.names = FALSE)))
-  if (!is.null(names(designs))) out <- cbind(design = names(designs), out, stringsAsFactors = FALSE)
-  out
+  if (!length(rows)) return(data.frame())
+  columns <- names(rows[[1]])
+  out <- lapply(stats::setNames(columns, columns), function(k) unlist(lapply(rows, `[[`, k)))
+  if (!is.null(names(designs))) out <- c(list(design = names(designs)), out)
+  as.data.frame(out, stringsAsFactors = FALSE)
 }
 
 .quantities <- c("expected_criterion_score", "selection_rate_group1", "selection_rate_group2",
