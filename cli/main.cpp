@@ -40,6 +40,7 @@ struct Options {
     std::string output;
     std::string format = "report";
     bool fitted = false;
+    int fitted_level = 0;
 };
 
 int run_decks(const Options& o) {
@@ -57,8 +58,9 @@ int run_decks(const Options& o) {
         traz::Result result;
         std::string text, why;
         if (traz::read_input(decks[i], text, why)) {
-            result = traz::evaluate_deck(text, {decks[i]}, o.fitted ? traz::Integration::fitted
-                                                                    : traz::Integration::automatic);
+            traz::Options run{decks[i]};
+            run.fitted_level = o.fitted_level;
+            result = traz::evaluate_deck(text, run, o.fitted ? traz::Integration::fitted : traz::Integration::automatic);
             std::fputs(result.library_messages.c_str(), stderr);
         } else {
             auto unreadable = std::make_shared<traz::RunRecord>();
@@ -102,6 +104,11 @@ int main(int argc, char** argv) {
         ->option_text("report|json|csv (default report)");
     app.add_flag("--fitted", o.fitted,
                  "Integrate over a domain fitted to the cut-score density instead of the fixed cube");
+    app.add_option("--fitted-level", o.fitted_level,
+                   "With --fitted: the level of the rule in the fitted coordinates, instead of raising it "
+                   "until the accuracy is met (a fitted sweep names the level it settled on)")
+        ->check(CLI::Range(1, 13))
+        ->option_text("N");
 
     traz::SweepOptions so;
     std::string shard = "1/1";
@@ -125,6 +132,11 @@ int main(int argc, char** argv) {
         ->option_text("N");
     sweep->add_option("--shard", shard, "Run points I, I+N, I+2N, ... only (for a cluster)")->option_text("I/N");
     sweep->add_flag("--fitted", so.fitted, "Integrate over domains fitted to the cut-score density");
+    sweep->add_option("--fitted-level", so.fitted_level,
+                      "With --fitted: the rule's level for every point (default: settled by the sweep, one "
+                      "above what the grid's corners need)")
+        ->check(CLI::Range(1, 13))
+        ->option_text("N");
     sweep->footer("Example:\n  traz sweep examples/two-stage.deck --vary 'mix(2)=0:1:0.1' --mix-to 0,0,1,1 "
                   "--plot tradeoff.png -o tradeoff.csv\n\nExit status as for traz; 1 also when a point is refused "
                   "(its row gives the reason).");

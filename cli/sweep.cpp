@@ -15,7 +15,7 @@
 #include "deck/sweep_range.hpp"
 #include "traz/traz.hpp"
 #include "evaluate/evaluate.hpp"
-#include "views/plot.hpp"
+#include "cli/plot_loader.hpp"
 #include "views/views.hpp"
 
 namespace traz {
@@ -108,7 +108,7 @@ bool write_plot(const std::string& path, const std::string& base, const std::vec
         text.title += ", " + what_varies(ranges[1]);
     }
     std::string error;
-    if (!plot_sweep(path, text, points, error)) {
+    if (!draw_plot(path, text, points, error)) {
         std::fprintf(stderr, "traz: %s: %s\n", path.c_str(), error.c_str());
         return false;
     }
@@ -153,6 +153,7 @@ int run_sweep(const SweepOptions& o) {
     spec.shard_index = o.shard_index;
     spec.shard_count = o.shard_count;
     spec.source = o.base;
+    spec.fitted_level = o.fitted_level;
     try {
         sweep_names(base, spec);  // refuses a bad range before any point
     } catch (const Error& e) {
@@ -201,6 +202,13 @@ int run_sweep(const SweepOptions& o) {
     if (warned > 0)
         std::fprintf(stderr, "traz: sweep: %d of %zu points have warnings (their rows give them)\n", warned,
                      points.size());
+    // A fitted sweep says which level of the rule every point used (rerun a point's deck with
+    // --fitted --fitted-level N for its numbers).
+    for (const SweepPoint& p : points)
+        if (p.result.rule_level_settled) {
+            std::fprintf(stderr, "traz: sweep: every point used the fitted rule at level %d\n", p.result.rule_level);
+            break;
+        }
 
     if (close_output(out, o.output) != kRunOk) return kRunWriteError;
     if (!o.plot.empty() && !write_plot(o.plot, o.base, ranges, plot_points)) return kRunWriteError;

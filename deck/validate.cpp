@@ -11,7 +11,6 @@ namespace traz {
 namespace {
 
 // Limits of what is computed, and the thresholds of the numerical checks.
-constexpr int kMaxApplicants = 100;
 constexpr int kWorkSize = 5000000;          // doubles in the cubature's work array
 constexpr double kMinWeightScale = 1e-60;  // largest |weight| of a stage, at least ...
 constexpr double kMaxWeightScale = 1e60;   // ... and at most (the variances are squared)
@@ -314,7 +313,8 @@ int largest_budget(int nstage) {
 
 bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted) {
     fault = DeckFault{};
-    if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > kMaxApplicants) return true;
+    if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > (fitted ? kMaxFittedApplicants : kMaxApplicants))
+        return true;
     double l[kMaxPred * kMaxPred];
     return check_counts(d, fault) && check_correlation_items(d, fault) &&
            check_settings(d, fault) && check_predictor_matrix(d, l, fault) &&

@@ -1,0 +1,15 @@
+// The sweep plot, drawn by the plot module (traz-plot.so) that is loaded on first use.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "views/plot.hpp"
+
+namespace traz {
+
+// plot_sweep through the module beside the executable (or in the build folder). False with
+// the reason in error when the module cannot be loaded, or as plot_sweep says.
+bool draw_plot(const std::string& path, const PlotText& text, const std::vector<PlotPoint>& points,
+               std::string& error);
+
+} // namespace traz
