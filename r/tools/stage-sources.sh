@@ -13,7 +13,7 @@ for room in $rooms; do
   mkdir -p "$dest/$room"
   for f in "$repo/$room"/*.cpp "$repo/$room"/*.hpp; do
     [ -f "$f" ] || continue
-    case "$f" in */views/plot.*) continue ;; esac
+    case "$f" in */views/plot*) continue ;; esac
     cmp -s "$f" "$dest/$room/${f##*/}" || cp "$f" "$dest/$room/"
   done
   # Sources the repository no longer has.
