@@ -1,6 +1,9 @@
 # TRAZ: set-up, build, run and test on a Debian machine (run as root for the package step).
 #   make run    installs missing packages, builds, runs the default example deck
-#   make test   installs missing packages, builds, runs all tests
+#   make test   installs missing packages, builds, runs all tests (the library, the command line,
+#               the Python module through CTest, then R CMD check of the R package, see r-check)
+#   make r-package  the R package's source tarball in build/r (the library's sources staged in)
+#   make r-check    R CMD check of that tarball: installs it and runs its tests
 #   make asan   the tests under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make fuzz   the fuzz targets (clang's libFuzzer), FUZZ_SECONDS seconds each (FUZZ_TARGETS
 #               chooses: fuzz_deck, the reader up to the first integration; fuzz_run, whole runs)
@@ -8,7 +11,9 @@
 
 PACKAGES      := g++ make cmake ninja-build googletest libgtest-dev libgsl-dev libblas-dev liblapack-dev \
                  pkgconf libhwy-dev libcli11-dev nlohmann-json3-dev python3-jsonschema libplplot-dev \
-                 plplot-driver-cairo libnlopt-cxx-dev
+                 plplot-driver-cairo librandom123-dev \
+                 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas python3-matplotlib \
+                 r-base-dev r-cran-rcpp r-cran-testthat r-cran-jsonlite libnlopt-cxx-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 DECK          ?= examples/single-stage.deck
 FUZZ_SECONDS  ?= 60
@@ -19,7 +24,7 @@ WERROR        ?= $(if $(CI),ON,OFF)
 
 CMAKE_COMMON := -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRAZ_WERROR=$(WERROR)
 
-.PHONY: all deps fuzz-deps build run test asan fuzz fuzz-build fuzz-merge bench clean
+.PHONY: all deps fuzz-deps build run test r-package r-check asan fuzz fuzz-build fuzz-merge bench clean
 
 all: build
 
@@ -47,9 +52,27 @@ run: build
 
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+	$(MAKE) r-check
+
+# The R package (r/): the library's sources are copied into r/src/traz (generated, not committed),
+# and R CMD build makes a self-contained source tarball of it in build/r.
+r-package: deps
+	cd r && sh tools/stage-sources.sh
+	rm -rf build/r && mkdir -p build/r
+	cd build/r && R CMD build --no-manual ../../r
+
+# R CMD check installs the tarball in a temporary library and runs the package's tests, which
+# compare the README's R example with build/traz --format json. A warning fails it, as an error does.
+# The installed library loses its debug information (11 MB of 12), not its symbols, which the
+# check inspects.
+r-check: r-package build
+	cd build/r && TRAZ_BIN=$(CURDIR)/build/traz TRAZ_SOURCE_DIR=$(CURDIR) MAKEFLAGS=-j$(JOBS) \
+	  R_STRIP_SHARED_LIB='strip --strip-debug' R CMD check --no-manual --install-args=--strip traz_*.tar.gz
+	@if grep -q '^Status:.*WARNING' build/r/traz.Rcheck/00check.log; then \
+	  echo "R CMD check: warnings (see build/r/traz.Rcheck/00check.log)"; exit 1; fi
 
 asan: deps
-	cmake -S . -B build-asan $(CMAKE_COMMON) -DTRAZ_SANITIZE=ON -DTRAZ_BENCH=OFF
+	cmake -S . -B build-asan $(CMAKE_COMMON) -DTRAZ_SANITIZE=ON -DTRAZ_BENCH=OFF -DTRAZ_PYTHON=OFF
 	cmake --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
@@ -64,7 +87,7 @@ fuzz: fuzz-build
 	done
 
 fuzz-build: fuzz-deps
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_COMMON) -DTRAZ_FUZZ=ON -DTRAZ_TESTS=OFF -DTRAZ_BENCH=OFF
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_COMMON) -DTRAZ_FUZZ=ON -DTRAZ_TESTS=OFF -DTRAZ_BENCH=OFF -DTRAZ_PYTHON=OFF
 	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
 
 fuzz-merge: fuzz-build

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "views/pareto_plot.hpp"
+#include "views/plot_front.hpp"
 
 namespace traz {
 

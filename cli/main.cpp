@@ -18,6 +18,7 @@
 #include "cli/sweep.hpp"
 #include "cli/pareto.hpp"
 #include "views/views.hpp"
+#include "simulate/run.hpp"
 
 namespace {
 
@@ -85,6 +86,23 @@ int run_decks(const Options& o) {
     return written != traz::kRunOk ? written : worst;
 }
 
+// traz simulate --check: the integration's expectations for the deck.
+bool integrate_for_check(std::string_view text, bool fitted, traz::sim::Analytic& a, std::string& why) {
+    const traz::Result r =
+        traz::evaluate_deck(text, {}, fitted ? traz::Integration::fitted : traz::Integration::automatic);
+    std::fputs(r.library_messages.c_str(), stderr);
+    if (!r.ok()) {
+        why = !r.diagnostic.message.empty() ? r.diagnostic.message
+                                            : "it is beyond the integration's limits (10 predictors, 3 stages, and 100 "
+                                              "applicants, 10,000 with --fitted)";
+        return false;
+    }
+    for (const std::string& w : r.warnings) std::fprintf(stderr, "traz: simulate --check: warning: %s\n", w.c_str());
+    a = {r.expected_criterion_score.value, r.selection_rate_group1.value, r.selection_rate_group2.value,
+         r.ai_ratio.value, r.sd_average_criterion_score.value};
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -147,6 +165,33 @@ int main(int argc, char** argv) {
     plot->add_option("CSV", plot_in, "The sweep's CSV")->required();
     plot->add_option("--plot", plot_out, "The plot file (.png, .svg or .pdf)")->required()->option_text("FILE");
 
+    // traz simulate: the finite-sample simulation (simulate/run.hpp).
+    traz::sim::SimulateOptions sim;
+    std::string sim_shard;
+    bool sim_fitted = false;
+    CLI::App* simulate = app.add_subcommand("simulate", "Simulate the selections of a deck: what one selection shows");
+    simulate->add_option("DECK", sim.deck, "The deck (- for standard input)");
+    simulate->add_option("--replications", sim.replications, "Replications (default 100000)")->option_text("N");
+    simulate->add_option("--seed", sim.seed, "Seed of the random streams (default 1)")
+        ->check(CLI::Validator(
+            [](std::string& s) {
+                return s.find('-') != std::string::npos ? std::string("a seed is a whole number from 0 to 2^64 - 1")
+                                                        : std::string();
+            },
+            "", "seed"))
+        ->option_text("S");
+    simulate->add_option("--jobs", sim.jobs, "Threads (default: every core)")->check(CLI::NonNegativeNumber)->option_text("N");
+    simulate->add_option("--shard", sim_shard, "Run shard I of N and write its partial results")->option_text("I/N");
+    simulate->add_option("--merge", sim.merge, "Combine the partial results of every shard")->option_text("FILES");
+    simulate->add_flag("--check", sim.check, "Compare with the integration's expectations");
+    simulate->add_flag("--fitted", sim_fitted, "--check integrates over a domain fitted to the cut-score density");
+    simulate->add_option("--format", sim.format, "Output format")
+        ->check(CLI::IsMember({"report", "json", "csv"}))
+        ->option_text("report|json|csv (default report)");
+    simulate->add_option("-o,--output", sim.output, "Write the output to FILE")->option_text("FILE");
+    simulate->footer("Example:\n  traz simulate examples/two-stage.deck --replications 1000000 --check\n\nExit status: 0 done; "
+                     "1 a deck refused, a wrong option or shards that are not one run's; 3 the output not written.");
+
     // traz pareto and traz compare.
     traz::ParetoOptions po;
     std::string pareto_shard = "1/1";
@@ -208,6 +253,22 @@ int main(int argc, char** argv) {
         return traz::run_sweep(so);
     }
     if (*plot) return traz::plot_csv(plot_in, plot_out);
+    if (*simulate) {
+        std::string why;
+        if (!sim_shard.empty() && !traz::parse_shard(sim_shard, sim.shard_index, sim.shard_count, why)) {
+            std::fprintf(stderr, "traz: simulate: %s\n", why.c_str());
+            return traz::kRunBadDeck;
+        }
+        if (sim.deck.empty() == sim.merge.empty()) {
+            std::fprintf(stderr, "traz: simulate: give a DECK or --merge FILES (traz simulate --help)\n");
+            return traz::kRunBadDeck;
+        }
+        sim.analytic = [sim_fitted](std::string_view text, traz::sim::Analytic& a, std::string& why) {
+            return integrate_for_check(text, sim_fitted, a, why);
+        };
+        return traz::sim::run_simulate(sim);
+    }
+
     if (*pareto) {
         std::string why;
         if (!traz::parse_shard(pareto_shard, po.shard_index, po.shard_count, why)) {

@@ -40,13 +40,14 @@ std::string lines_text(int first, int last) {
                          : "lines " + std::to_string(first) + " to " + std::to_string(last);
 }
 
-// "deck statement 1 (...), item 4 on line 1: why"
+// "deck statement 1 (...), item 4 on line 1: why"; a design built in code has no lines (0),
+// and its faults name the statement and item only.
 bool item_fault(DeckFault& fault, int no, const std::string& what, int item, int line, const std::string& why) {
     fault.statement = no;
     fault.item = item;
     fault.line = fault.last_line = line;
     fault.message = "deck statement " + std::to_string(no) + " (" + what + "), item " + std::to_string(item) +
-                    " on line " + std::to_string(line) + ": " + why;
+                    (line > 0 ? " on line " + std::to_string(line) : "") + ": " + why;
     return false;
 }
 
@@ -57,7 +58,8 @@ bool statement_fault(DeckFault& fault, int no, const std::string& what, int firs
     fault.item = 0;
     fault.line = first;
     fault.last_line = last;
-    fault.message = "deck statement " + std::to_string(no) + " (" + what + "), " + lines_text(first, last) + ": " + why;
+    fault.message = "deck statement " + std::to_string(no) + " (" + what + ")" +
+                    (first > 0 ? ", " + lines_text(first, last) : "") + ": " + why;
     return false;
 }
 

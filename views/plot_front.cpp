@@ -1,4 +1,4 @@
-#include "views/pareto_plot.hpp"
+#include "views/plot_front.hpp"
 
 #include <plplot.h>
 

@@ -1,0 +1,4 @@
+library(testthat)
+library(traz)
+
+test_check("traz")

@@ -1,0 +1,190 @@
+// `traz simulate`: reads the deck (or the shards to merge), runs the replications with a
+// progress bar, and writes the partial results of a shard or the chosen view of the record.
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <utility>
+
+#include "simulate/run.hpp"
+#include "simulate/simulate_views.hpp"
+
+namespace traz::sim {
+
+namespace {
+
+bool fail(const std::string& why) {
+    std::fprintf(stderr, "traz: simulate: %s\n", why.c_str());
+    return false;
+}
+
+// A whole file, or standard input for "-".
+bool read_text(const std::string& name, std::string& text) {
+    if (name == "-") {
+        if (isatty(STDIN_FILENO))
+            std::fprintf(stderr, "traz: simulate: reading a deck from standard input (end with Ctrl-D)\n");
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return !std::cin.bad() || fail("standard input: cannot read");
+    }
+    std::ifstream in(name, std::ios::binary);
+    if (!in) return fail(name + ": cannot open");
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return !in.bad() || fail(name + ": cannot read");
+}
+
+class ProgressBar {
+public:
+    ProgressBar(bool shown, std::int64_t total) : shown_(shown), total_(total), start_(clock::now()) {}
+    void show(std::int64_t done) {
+        if (!shown_) return;
+        const double elapsed = std::chrono::duration<double>(clock::now() - start_).count();
+        constexpr int width = 30;
+        const int filled = static_cast<int>(total_ > 0 ? done * width / total_ : width);
+        std::string bar(static_cast<std::size_t>(filled), '=');
+        if (filled < width) bar += '>' + std::string(static_cast<std::size_t>(width - filled - 1), ' ');
+        const std::string left = done > 0 ? clock_text(elapsed / static_cast<double>(done) * static_cast<double>(total_ - done)) : "--:--";
+        std::fprintf(stderr, "\r  %lld/%lld replications [%s] %s elapsed, ~%s left ", static_cast<long long>(done),
+                     static_cast<long long>(total_), bar.c_str(), clock_text(elapsed).c_str(), left.c_str());
+        std::fflush(stderr);
+    }
+    ~ProgressBar() {
+        if (shown_) std::fprintf(stderr, "\n");
+    }
+
+private:
+    using clock = std::chrono::steady_clock;
+    static std::string clock_text(double seconds) {
+        const long s = std::lround(seconds);
+        char buf[32];
+        if (s >= 3600) std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+        else std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+        return buf;
+    }
+    bool shown_;
+    std::int64_t total_;
+    clock::time_point start_;
+};
+
+// Writes the text to the output ("" or "-": standard output); false after a diagnostic when
+// it was not written whole.
+bool write_output(const std::string& name, const std::string& text) {
+    const bool to_stdout = name.empty() || name == "-";
+    std::FILE* out = to_stdout ? stdout : std::fopen(name.c_str(), "w");
+    if (out == nullptr) return fail(name + ": cannot write");
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0 &&
+                         !std::ferror(out);
+    const bool closed = to_stdout || std::fclose(out) == 0;
+    return (written && closed) || fail((to_stdout ? std::string("standard output") : name) + ": could not be written completely");
+}
+
+std::string view_text(const SimulationRecord& rec, const std::string& format) {
+    if (format == "json") return simulation_json(rec).dump(2) + "\n";
+    if (format == "csv") return simulation_csv(rec);
+    char* buf = nullptr;
+    std::size_t size = 0;
+    std::FILE* mem = open_memstream(&buf, &size);
+    write_simulation_report(mem, rec);
+    std::fclose(mem);
+    std::string text(buf, size);
+    std::free(buf);
+    return text;
+}
+
+bool check_options(const SimulateOptions& o) {
+    if (o.replications < 2 || o.replications > kMaxReplications)
+        return fail("--replications " + std::to_string(o.replications) + " is outside 2.." + std::to_string(kMaxReplications));
+    if (o.shard_count > 0 && o.replications < o.shard_count)
+        return fail("--shard: fewer replications than shards");
+    if (o.shard_count > 0 && !o.merge.empty()) return fail("--shard and --merge do not go together");
+    if (o.shard_count > 0 && o.check) return fail("--check goes with the whole run or the --merge of its shards");
+    if (o.check && !o.analytic) return fail("--check: the integration is not available");
+    return true;
+}
+
+} // namespace
+
+std::vector<CheckRow> compare(const Summary& s, const Analytic& a) {
+    const std::pair<const char*, std::pair<double, const Estimate*>> rows[] = {
+        {"expected_criterion_score", {a.criterion, &s.criterion}},
+        {"selection_rate_group1", {a.rate1, &s.rate[0]}},
+        {"selection_rate_group2", {a.rate2, &s.rate[1]}},
+        {"ai_ratio", {a.ai_ratio, &s.ai_ratio}},
+        {"sd_average_criterion_score", {a.sd, &s.sd}}};
+    std::vector<CheckRow> out;
+    for (const auto& [name, values] : rows) {
+        CheckRow c{name, values.first, values.second->value, values.second->se, NAN};
+        if (std::isfinite(c.analytic) && std::isfinite(c.simulated) && c.se > 0.0) c.z = (c.simulated - c.analytic) / c.se;
+        out.push_back(c);
+    }
+    return out;
+}
+
+int run_simulate(const SimulateOptions& o) {
+    if (!check_options(o)) return kSimRefused;
+    SimulationRecord rec;
+    Partial whole;
+    std::string why;
+    if (!o.merge.empty()) {
+        std::vector<Partial> parts(o.merge.size());
+        for (std::size_t i = 0; i < o.merge.size(); ++i) {
+            std::string text;
+            if (!read_text(o.merge[i], text)) return kSimRefused;
+            if (!parse_partial(text, parts[i], why)) return fail(o.merge[i] + ": " + why), kSimRefused;
+        }
+        if (!merge_partials(parts, whole, why)) return fail("--merge: " + why), kSimRefused;
+    } else {
+        whole.source = o.deck;
+        whole.seed = o.seed;
+        whole.replications = o.replications;
+        if (!read_text(o.deck, whole.deck_text)) return kSimRefused;
+    }
+    rec.source = whole.source;
+    rec.seed = whole.seed;
+    const std::string who = rec.source == "-" ? "" : rec.source + ": ";
+    Model model;
+    DeckFault fault;
+    if (!read_deck(whole.deck_text, *rec.deck, fault) || !build_model(*rec.deck, model, fault))
+        return fail(who + fault.message), kSimRefused;
+
+    // The integration runs first, so that a deck it cannot compute is refused at once.
+    Analytic analytic;
+    if (o.check && !o.analytic(whole.deck_text, analytic, why))
+        return fail(who + "--check: the integration does not compute this deck: " + why), kSimRefused;
+
+    if (o.merge.empty()) {
+        const bool shard = o.shard_count > 0;
+        const std::int64_t first = shard ? shard_first(o.replications, o.shard_index, o.shard_count) : 0;
+        const std::int64_t count = shard ? shard_first(o.replications, o.shard_index + 1, o.shard_count) - first
+                                         : o.replications;
+        ProgressBar bar(o.progress && isatty(STDERR_FILENO), count);
+        whole.sample = simulate(model, o.seed, first, count, o.jobs, [&](std::int64_t done) { bar.show(done); });
+        if (shard) {
+            whole.shard_index = o.shard_index;
+            whole.shard_count = o.shard_count;
+            return write_output(o.output, partial_text(whole)) ? kSimOk : kSimWriteError;
+        }
+    }
+    rec.summary = summarise(model, std::move(whole.sample));
+    if (o.check) {
+        rec.checked = true;
+        rec.check = compare(rec.summary, analytic);
+        for (const CheckRow& c : rec.check)
+            if (std::fabs(c.z) > kCheckLimit) {
+                char buf[200];
+                std::snprintf(buf, sizeof buf, "%s: the simulation (%.6g) is %.1f standard errors from the integration (%.6g)",
+                              c.quantity.c_str(), c.simulated, c.z, c.analytic);
+                rec.warnings.push_back(buf);
+            }
+    }
+    for (const std::string& w : rec.warnings) std::fprintf(stderr, "traz: simulate: %swarning: %s\n", who.c_str(), w.c_str());
+    return write_output(o.output, view_text(rec, o.format)) ? kSimOk : kSimWriteError;
+}
+
+} // namespace traz::sim
