@@ -197,6 +197,46 @@ std::vector<std::string> sweep_names(const Design& base, const SweepSpec& spec);
 std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
                               const std::function<void(const SweepPoint&)>& on_point = {});
 
+// Finite-sample simulation: replications that each draw a pool and run the stages, and what
+// an employer would observe summarised over them.
+struct SimulationSpec {
+    long long replications = 100000;
+    unsigned long long seed = 1;  // replication r draws from the stream of (seed, r)
+    int jobs = 0;                 // threads (0: every core); the results do not depend on it
+    // Called on the calling thread with the replications done, about four times a second.
+    std::function<void(long long done)> progress;
+};
+
+// An estimate with its Monte Carlo standard error (NaN where it does not exist).
+struct Estimate {
+    double value = NAN;
+    double se = NAN;
+};
+
+struct Simulation {
+    long long replications = 0;
+    Estimate expected_criterion_score;    // mean over replications of the mean criterion score selected
+    Estimate selection_rate_group1;       // expected hires over expected applicants, per group
+    Estimate selection_rate_group2;
+    Estimate ai_ratio;                    // of the expected rates, group 2's over group 1's
+    Estimate impact_ratio;                // mean realised impact ratio (replications where it is defined)
+    Estimate sd_average_criterion_score;  // SD of the mean criterion score across replications
+    // Probabilities over the replications whose impact ratio is defined (both groups have applicants):
+    Estimate p_four_fifths;               // the impact ratio is below 4/5
+    Estimate p_fisher;                    // Fisher's exact test, two-sided p < .05
+    Estimate p_z;                         // the pooled two-proportion Z test, two-sided p < .05
+    Estimate p_both;                      // flagged by the four-fifths rule and Fisher's test
+    Estimate p_no_hire_group1, p_no_hire_group2;
+    Estimate share_undefined;             // replications with a group without applicants
+    long long z_undefined = 0;            // defined replications whose Z test has no variance
+    double criterion_quantiles[3] = {NAN, NAN, NAN};     // 5, 50 and 95 % points of the mean criterion score
+    double impact_ratio_quantiles[3] = {NAN, NAN, NAN};  // and of the realised impact ratio
+};
+
+// Simulates a design (pools up to 1,000,000 applicants, up to 10 stages and 100 predictors).
+// Throws Error for a design the simulation cannot draw (with the statement and item at fault).
+Simulation simulate(const Design& design, const SimulationSpec& spec = {});
+
 // ---------------------------------------------------------------------------------------------
 // Which design? Pareto-optimal stage weights, and designs side by side.
 // ---------------------------------------------------------------------------------------------

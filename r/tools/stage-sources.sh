@@ -1,6 +1,6 @@
 #!/bin/sh
 # Copies the TRAZ library's sources (what the C++ target traz_api is built from: the public
-# header and api/, the evaluation, the deck, the model, the cubature, the normal probabilities
+# header and api/, the evaluation, the simulation, the deck, the model, the cubature, the normal probabilities
 # and the report/JSON/CSV views, not the plots) from the repository into src/traz, where the
 # package compiles them. The copy is generated: it is never committed, and a source tarball
 # carries it. Files that did not change are left as they are, so a rebuild compiles only what
@@ -8,7 +8,7 @@
 set -e
 repo=..
 dest=src/traz
-rooms="include/traz api evaluate deck model cubature mvn views views/format"
+rooms="include/traz api evaluate deck model cubature mvn views views/format simulate"
 for room in $rooms; do
   mkdir -p "$dest/$room"
   for f in "$repo/$room"/*.cpp "$repo/$room"/*.hpp; do

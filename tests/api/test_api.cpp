@@ -101,4 +101,24 @@ TEST(Concurrency, EightDesignsOnEightThreadsAsOneAtATime) {
     }
 }
 
+TEST(Simulation, AgreesWithTheIntegrationAndNotWithTheThreads) {
+    const traz::Design d = traz::Design::from_deck(read_file(kExamples + "two-stage.deck"));
+    traz::SimulationSpec spec;
+    spec.replications = 20000;
+    spec.seed = 7;
+    spec.jobs = 1;
+    const traz::Simulation one = traz::simulate(d, spec);
+    spec.jobs = 2;
+    const traz::Simulation two = traz::simulate(d, spec);
+    EXPECT_TRUE(same_bits(one.expected_criterion_score.value, two.expected_criterion_score.value));
+    EXPECT_TRUE(same_bits(one.p_fisher.value, two.p_fisher.value));
+    const traz::Result r = traz::evaluate(d);
+    EXPECT_NEAR(one.expected_criterion_score.value, r.expected_criterion_score.value,
+                4.0 * one.expected_criterion_score.se);
+    EXPECT_NEAR(one.selection_rate_group2.value, r.selection_rate_group2.value, 4.0 * one.selection_rate_group2.se);
+    traz::Design bad = d;
+    bad.stages[1].retained = 0;
+    EXPECT_THROW(traz::simulate(bad, spec), traz::Error);
+}
+
 } // namespace
