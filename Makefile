@@ -13,7 +13,7 @@ PACKAGES      := g++ make cmake ninja-build googletest libgtest-dev libgsl-dev l
                  pkgconf libhwy-dev libcli11-dev nlohmann-json3-dev python3-jsonschema libplplot-dev \
                  plplot-driver-cairo librandom123-dev \
                  python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas python3-matplotlib \
-                 r-base-dev r-cran-rcpp r-cran-testthat r-cran-jsonlite
+                 r-base-dev r-cran-rcpp r-cran-testthat r-cran-jsonlite libnlopt-cxx-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 DECK          ?= examples/single-stage.deck
 FUZZ_SECONDS  ?= 60

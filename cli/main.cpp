@@ -16,6 +16,7 @@
 #include "views/report.hpp"
 #include "model/messages.hpp"
 #include "cli/sweep.hpp"
+#include "cli/pareto.hpp"
 #include "views/views.hpp"
 #include "simulate/run.hpp"
 
@@ -191,6 +192,48 @@ int main(int argc, char** argv) {
     simulate->footer("Example:\n  traz simulate examples/two-stage.deck --replications 1000000 --check\n\nExit status: 0 done; "
                      "1 a deck refused, a wrong option or shards that are not one run's; 3 the output not written.");
 
+    // traz pareto and traz compare.
+    traz::ParetoOptions po;
+    std::string pareto_shard = "1/1";
+    CLI::App* pareto = app.add_subcommand(
+        "pareto", "The Pareto front of a deck's stage weights: the designs with the highest expected criterion "
+                  "score for each impact ratio");
+    pareto->add_option("BASE", po.base, "The base deck: its stages' non-zero weights are searched, the rest is kept")
+        ->required();
+    pareto->add_option("--points", po.points, "Points along the front, both ends included (default 21)")
+        ->check(CLI::Range(2, 1000))
+        ->option_text("N");
+    pareto->add_flag("--negative-weights", po.negative_weights, "Let weights take either sign");
+    pareto->add_option("--format", po.format, "Output format")
+        ->check(CLI::IsMember({"csv", "json"}))
+        ->option_text("csv|json (default csv)");
+    pareto->add_option("-o,--output", po.output, "Write the rows to FILE")->option_text("FILE");
+    pareto->add_option("--plot", po.plot, "Plot the front and the weights along it to FILE (.png, .svg or .pdf)")
+        ->option_text("FILE");
+    pareto->add_option("--decks", po.decks, "Write each point's deck to DIR/point-01.deck, ... (run them with --fitted)")
+        ->option_text("DIR");
+    pareto->add_option("--jobs", po.jobs, "Points searched in parallel (default: every core)")
+        ->check(CLI::NonNegativeNumber)
+        ->option_text("N");
+    pareto->add_option("--shard", pareto_shard, "Search points I, I+N, I+2N, ... only (for a cluster)")
+        ->option_text("I/N");
+    pareto->footer("Each point is searched on the fitted integration and evaluated at the deck's relerr.\n"
+                   "Example:\n  traz pareto examples/two-stage.deck --plot front.png -o front.csv\n\n"
+                   "Exit status as for traz; 1 also when a point is refused or not settled (its row gives the reason).");
+    traz::CompareOptions co;
+    CLI::App* compare = app.add_subcommand("compare", "Designs side by side: results, differences to the first "
+                                                      "with their bounds, and which designs are dominated");
+    compare->add_option("DECKS", co.decks, "Two or more decks; the first is the reference")->required();
+    compare->add_flag("--fitted", co.fitted, "Integrate over domains fitted to the cut-score density");
+    compare->add_option("--format", co.format, "Output format")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->option_text("table|csv|json (default table)");
+    compare->add_option("-o,--output", co.output, "Write the output to FILE")->option_text("FILE");
+    compare->footer("A design is dominated when another is higher in both the expected criterion score and the\n"
+                    "impact ratio by more than the two error bounds.\n"
+                    "Example:\n  traz compare examples/two-stage.deck examples/sweep-weights.deck\n\n"
+                    "Exit status as for traz: the worst of the decks'.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -225,5 +268,15 @@ int main(int argc, char** argv) {
         };
         return traz::sim::run_simulate(sim);
     }
+
+    if (*pareto) {
+        std::string why;
+        if (!traz::parse_shard(pareto_shard, po.shard_index, po.shard_count, why)) {
+            std::fprintf(stderr, "traz: pareto: %s\n", why.c_str());
+            return traz::kRunBadDeck;
+        }
+        return traz::run_pareto(po);
+    }
+    if (*compare) return traz::run_compare(co);
     return run_decks(o);
 }

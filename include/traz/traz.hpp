@@ -237,4 +237,111 @@ struct Simulation {
 // Throws Error for a design the simulation cannot draw (with the statement and item at fault).
 Simulation simulate(const Design& design, const SimulationSpec& spec = {});
 
+// ---------------------------------------------------------------------------------------------
+// Which design? Pareto-optimal stage weights, and designs side by side.
+// ---------------------------------------------------------------------------------------------
+
+// A weight the Pareto search may change: predictor `predictor` of stage `stage` (both 1-based),
+// one whose weight in the base design is not zero.
+struct FreeWeight {
+    int stage = 0;
+    int predictor = 0;
+};
+
+// How each front point is searched. The defaults are the measured choice; the others are
+// kept so that the benchmark can compare them.
+struct ParetoMethod {
+    enum class Optimiser { slsqp, cobyla };
+    Optimiser optimiser = Optimiser::slsqp;  // SLSQP with finite-difference gradients, or COBYLA
+    // Where the points lie: equal steps along the chord between the ends, with E and the impact
+    // ratio scaled to [0, 1] between them, each point the farthest design along the chord's
+    // normal (normal-boundary intersection); or equal steps of the impact ratio, each point the
+    // highest E at an impact ratio of at least its step (the points crowd where E falls slowly).
+    enum class Spacing { normal_boundary, impact_steps };
+    Spacing spacing = Spacing::normal_boundary;
+    int starts = 3;                 // local searches per front point (the best one counts)
+    int candidates = 8;             // quasi-random designs screened for the starts
+    int max_evaluations = 400;      // per local search
+    double step = 1e-4;             // finite-difference step in the chart coordinates
+    double search_relerr = 1e-5;    // accuracy the search's level of the fitted rule is settled for
+    // The level of the fitted rule for every evaluation of the search (the results are then
+    // smooth in the weights). 0: the highest level that the base design, the chart's centre,
+    // the heuristic starts and the screened designs need at search_relerr (no level, each
+    // design its own, when one of them needs the adaptive fallback).
+    int fitted_level = 0;
+};
+
+struct ParetoSpec {
+    int points = 21;                // along the front, both ends included (at least 2)
+    bool negative_weights = false;  // weights may take either sign
+    int jobs = 0;                   // threads (0: every core)
+    int shard_index = 1, shard_count = 1;  // points I, I+N, I+2N, ... only
+    std::string source;             // the base deck's file name, for the rows
+    // Called on the calling thread with the points done so far and the total, about four
+    // times a second and at the end: for a progress bar.
+    std::function<void(int done, int total)> progress;
+    ParetoMethod method;
+};
+
+// One point of the front. Point 1 is the design with the highest expected criterion score,
+// point N the one with the highest impact ratio; the points between lie in equal steps as the
+// method's spacing says.
+struct ParetoPoint {
+    int point = 0;
+    double target_impact_ratio = NAN;  // with impact_steps: the search's lower limit (NaN otherwise and at the ends)
+    std::vector<double> weights;       // one per free weight; each stage's sum to 1 in absolute value
+    Design design;                     // the base design with these weights
+    Result result;                     // the design evaluated at the base's relerr (fitted domain)
+    bool settled = false;              // the search converged and met its target
+    std::string status;                // "settled", or why not
+    std::string optimiser;             // the optimiser's stopping reason for the best start
+    long evaluations = 0;              // designs evaluated by the search of this point
+    int starts = 0;                    // local searches run
+    int starts_agreeing = 0;           // of which ended within 1e-5 of the best score
+};
+
+struct ParetoFront {
+    std::vector<FreeWeight> free_weights;  // the order of ParetoPoint::weights
+    int search_level = 0;                  // the fitted rule's level in the search (0: none settled)
+    ParetoPoint highest_criterion;         // the end with the highest expected criterion score
+    ParetoPoint highest_impact;            // the end with the highest impact ratio
+    std::vector<ParetoPoint> points;       // this shard's points, in order
+    int total_points = 0;                  // the front's points over all shards
+};
+
+// The free weights of a base design, after checking that it can be searched (two groups, at
+// least 4 passes, a stage with two or more weights, no negative weight without
+// negative_weights, sound points and shard); throws Error otherwise.
+std::vector<FreeWeight> pareto_free_weights(const Design& base, const ParetoSpec& spec);
+// Searches the front of the base design: every point maximises the expected criterion score at
+// an impact ratio of at least its target. on_point, when given, receives this shard's points
+// in order as they are done (on the calling thread). Results do not depend on jobs or shards,
+// bit for bit. Throws Error for a base that cannot be searched.
+ParetoFront pareto(const Design& base, const ParetoSpec& spec,
+                   const std::function<void(const ParetoPoint&)>& on_point = {});
+
+// Designs side by side: each one's results, its differences to the first, and which designs
+// another one beats in both the expected criterion score and the impact ratio. The designs are
+// named A, B, C, ... in order.
+struct Comparison {
+    struct Quantities {
+        Bounded expected_criterion_score, selection_rate_group1, selection_rate_group2, ai_ratio,
+            impact_ratio, sd_average_criterion_score;
+    };
+    std::vector<Result> results;          // one per design, in order
+    // One per design: its quantities minus the first design's, each bounded by the sum of the
+    // two bounds.
+    std::vector<Quantities> differences;
+    // dominated_by[i]: the designs (0-based) higher than design i in both the expected
+    // criterion score and the impact ratio by more than the bound of the difference.
+    std::vector<std::vector<int>> dominated_by;
+    // One line: which designs are dominated; or that none is, each being higher in one of the
+    // two; or that every difference is within the integration error.
+    std::string verdict;
+};
+
+// Evaluates the designs (sources: their deck file names for the results, may be empty) and
+// compares them. A design that is not computed is left out of the verdict.
+Comparison compare(const std::vector<Design>& designs, const std::vector<std::string>& sources = {});
+
 } // namespace traz
