@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 extern "C" void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t);
 
@@ -11,7 +12,6 @@ namespace traz {
 namespace {
 
 // Limits of what is computed, and the thresholds of the numerical checks.
-constexpr int kMaxApplicants = 100;
 constexpr int kWorkSize = 5000000;          // doubles in the cubature's work array
 constexpr double kMinWeightScale = 1e-60;  // largest |weight| of a stage, at least ...
 constexpr double kMaxWeightScale = 1e60;   // ... and at most (the variances are squared)
@@ -25,6 +25,9 @@ constexpr double kDependentStage = 1e-10;
 // weighted sum of the predictors has exactly 1).
 constexpr double kMultipleCorrelationSlack = 1e-10;
 constexpr double kMaxStageMean = 3.0;     // |group 1's standardized mean| on a stage composite
+// Group differences in selection research lie within a few SDs; beyond this an effect size
+// is taken for a typo (10 for 1.0) when it puts a stage mean beyond kMaxStageMean.
+constexpr double kPlausibleEffect = 5.0;
 constexpr double kMaxCriterionMean = 10.0;
 constexpr double kMinProportion = 0.01;   // of group 1, with two groups
 // Largest probability that some stage's cut score lies outside the integration range.
@@ -70,7 +73,7 @@ double binomial_tail(int n, double p, int m) {
     if (m <= 0) return 1.0;
     if (m > n || p <= 0.0) return 0.0;
     if (p >= 1.0) return 1.0;
-    double log_fact[kMaxApplicants + 1];
+    std::vector<double> log_fact(static_cast<std::size_t>(n) + 1);
     log_fact[0] = 0.0;
     for (int i = 1; i <= n; ++i) log_fact[i] = log_fact[i - 1] + std::log(static_cast<double>(i));
     double sum = 0.0;
@@ -272,11 +275,26 @@ bool check_stage_dependence(const Deck& d, const StageValues& s, DeckFault& faul
 // integrate over the cut scores in [-6.5, 6.5] (one stage) or [-4.5, 4.5] (two and three).
 bool check_stage_means(const Deck& d, const StageValues& s, DeckFault& fault) {
     for (int j = 1; j <= d.nstage; ++j)
-        if (!(std::fabs(s.ef1[j - 1]) <= kMaxStageMean))
+        if (!(std::fabs(s.ef1[j - 1]) <= kMaxStageMean)) {
+            const std::string mean = "group 1's standardized mean on stage " + std::to_string(j) + "'s composite is " +
+                                     num(s.ef1[j - 1], 4) + ", outside [-" + num(kMaxStageMean) + ", " +
+                                     num(kMaxStageMean) + "]";
+            // An effect size far beyond any group difference seen in selection (10 for 1.0)
+            // is more likely a typo than a design to compute over another domain.
+            int typo = 0;
+            for (int i = 1; i <= d.npred; ++i)
+                if (!(std::fabs(d.Eft(1, i)) <= kPlausibleEffect) && (typo == 0 || std::fabs(d.Eft(1, i)) > std::fabs(d.Eft(1, typo))))
+                    typo = i;
+            if (typo == 0 && std::fabs(s.ef1[j - 1]) <= kPlausibleEffect)
+                return statement_fault(fault, 5, statement_name(5), d.lines.effects, d.lines.effects,
+                                       mean + " (--fitted computes it)");
+            const std::string value = typo != 0 ? "predictor " + std::to_string(typo) + "'s effect size " + num(d.Eft(1, typo))
+                                                : "that mean";
             return statement_fault(fault, 5, statement_name(5), d.lines.effects, d.lines.effects,
-                                   "group 1's standardized mean on stage " + std::to_string(j) + "'s composite is " +
-                                       num(s.ef1[j - 1], 4) + ", outside [-" + num(kMaxStageMean) + ", " +
-                                       num(kMaxStageMean) + "] (--fitted computes it)");
+                                   mean + ": " + value + " lies beyond the plausible range of a group difference, -" +
+                                       num(kPlausibleEffect) + " to " + num(kPlausibleEffect) +
+                                       " within-group SDs; is it a typo?");
+        }
     // The cut score of stage k is the (ns(k)+1)-th highest of the ns(k-1) composite scores
     // of those still in the pool. It lies above the range only if at least ns(k)+1 of all
     // applicants score above it, and below only if at least ns(k-1)-ns(k) score below it.
@@ -300,6 +318,8 @@ bool check_stage_means(const Deck& d, const StageValues& s, DeckFault& fault) {
 
 } // namespace
 
+int applicant_limit(bool /*fitted*/) { return 100; }
+
 int smallest_budget(int nstage) { return 3 * (nstage == 2 ? 65 : 127); }
 
 int largest_budget(int nstage) {
@@ -312,12 +332,14 @@ int largest_budget(int nstage) {
 
 bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted) {
     fault = DeckFault{};
-    if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > kMaxApplicants) return true;
+    if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > applicant_limit(fitted)) return true;
     double l[kMaxPred * kMaxPred];
-    return check_counts(d, fault) && check_correlation_items(d, fault) &&
-           check_settings(d, fault) && check_predictor_matrix(d, l, fault) &&
-           check_composites(d, l, fault) && check_stage_dependence(d, s, fault) &&
-           (fitted || check_stage_means(d, s, fault));
+    const bool ok = check_counts(d, fault) && check_correlation_items(d, fault) &&
+                    check_settings(d, fault) && check_predictor_matrix(d, l, fault) &&
+                    check_composites(d, l, fault) && check_stage_dependence(d, s, fault) &&
+                    (fitted || check_stage_means(d, s, fault));
+    if (!ok) fault.message += decimal_comma_hint(d.lines, fault.line, fault.last_line);
+    return ok;
 }
 
 bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted) {

@@ -27,6 +27,11 @@ bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bo
 // The same with the statement, item and lines of the fault.
 bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted = false);
 
+// The largest pool the computation takes, in the classic mode or over a fitted domain.
+// Larger decks (and decks of more than kMaxPred predictors or kMaxStage stages) are echoed
+// and then refused by the report's own lines.
+int applicant_limit(bool fitted);
+
 // Largest cubature budget (maxcls) the work array holds, and the smallest the cubature
 // accepts, for a problem of 2 or 3 stages.
 int largest_budget(int nstage);

@@ -261,11 +261,58 @@ void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) 
     compute_deck(*rec.deck, rec, o);
 }
 
+namespace {
+
+// The classic limits of the computation: the flags of the report's refusal lines, and the
+// reason in words with the statement item at fault. Returns false for a deck beyond them.
+bool within_limits(const Deck& d, RunRecord& rec, bool fitted) {
+    const int limit[3] = {kMaxPred, kMaxStage, applicant_limit(fitted)};
+    const int value[3] = {d.npred, d.nstage, d.napp};
+    static const char* const what[3] = {"predictors", "stages", "applicants"};
+    std::string reasons;
+    for (int i = 0; i < 3; ++i) {
+        if (value[i] <= limit[i]) continue;
+        rec.ifin[i] = 1;
+        if (reasons.empty()) {
+            rec.fault.statement = 1;
+            rec.fault.item = i + 1;
+            rec.fault.line = rec.fault.last_line = d.lines.counts[i];
+        }
+        reasons += (reasons.empty() ? "" : ", ") + std::to_string(value[i]) + " " + what[i] + " (at most " +
+                   std::to_string(limit[i]) + ")";
+    }
+    if (reasons.empty()) return true;
+    rec.diagnostic = "deck statement 1 (" + statement_name(1) + "), item " + std::to_string(rec.fault.item) +
+                     " on line " + std::to_string(rec.fault.line) + ": beyond the limits of the computation: " +
+                     reasons + "; the report ends with its refusal lines";
+    rec.fault.message = rec.diagnostic;
+    return false;
+}
+
+void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt);
+
+} // namespace
+
 void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
     rec.cpu_start = opt.has_start ? opt.start : clock();
     rec.cpu_end = rec.cpu_start;
     rec.source = opt.source;
+    // Memory that cannot be had (a thread's point memo, the passes' work arrays) ends the run
+    // with a message, as a fatal error of a library routine does.
+    try {
+        compute_checked(deck, rec, opt);
+    } catch (const std::bad_alloc&) {
+        rec.outcome = Outcome::fatal;
+        rec.diagnostic = "out of memory: the computation could not get the memory it needs";
+        rec.cpu_end = clock();
+    }
+}
+
+namespace {
+
+void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
+    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
     gsl_set_error_handler_off();
     reset_messages();
 
@@ -273,22 +320,19 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     const Deck& d = *rec.deck;
     StageValues& s = *rec.stages;
     derive_stages(d, s);
+    rec.warnings = d.lines.notes;
 
-    // What the program cannot compute is refused before any report line; decks beyond the
-    // classic limits are left to those limits, which refuse them after the echo.
-    if (!validate_deck(d, s, rec.fault, opt.fitted)) {
-        rec.diagnostic = rec.fault.message;
-        rec.outcome = Outcome::refused;
+    // Decks beyond the classic limits are echoed and refused by the report's own lines,
+    // whatever else is wrong with them; what else the program cannot compute is refused
+    // before any report line.
+    if (!within_limits(d, rec, opt.fitted)) {
+        rec.outcome = Outcome::limits_refused;
         rec.cpu_end = clock();
         return;
     }
-
-    int failures = 0;
-    if (d.npred > kMaxPred) ++failures, rec.ifin[0] = 1;
-    if (d.nstage > kMaxStage) ++failures, rec.ifin[1] = 1;
-    if (d.napp > 100) ++failures, rec.ifin[2] = 1;
-    if (failures != 0) {
-        rec.outcome = Outcome::limits_refused;
+    if (!validate_deck(d, s, rec.fault, opt.fitted)) {
+        rec.diagnostic = rec.fault.message;
+        rec.outcome = Outcome::refused;
         rec.cpu_end = clock();
         return;
     }
@@ -361,11 +405,14 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
     rec.cpu_end = clock();
 }
 
+} // namespace
+
 int exit_status(const RunRecord& rec) {
     switch (rec.outcome) {
     case Outcome::bad_deck:
     case Outcome::unreadable:
-    case Outcome::refused: return kRunBadDeck;
+    case Outcome::refused:
+    case Outcome::limits_refused: return kRunBadDeck;
     case Outcome::fatal: return kRunFatal;
     default: return kRunOk;
     }

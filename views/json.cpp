@@ -150,6 +150,7 @@ json to_json(const RunRecord& rec) {
                           {"selection_rate_group1", bounded(r.rate1)},
                           {"selection_rate_group2", bounded(r.rate2)},
                           {"ai_ratio", bounded(r.ai)},
+                          {"impact_ratio", bounded(r.impact)},
                           {"sd_average_criterion_score", bounded(r.sd)},
                           {"proportion_selected", bounded(r.proportion)},
                           {"target_selection_ratio", number(r.target)}};

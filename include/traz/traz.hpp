@@ -165,7 +165,21 @@ struct SweepSpec {
     // Called on the calling thread with the points done so far (in any order) and the total,
     // about four times a second and at the end: for a progress bar.
     std::function<void(int done, int total)> progress;
+    // Called on the calling thread about four times a second; once it returns true no
+    // further point starts, the points running finish, those that complete the grid order
+    // are still handed on, and sweep() returns the points handed on so far.
+    std::function<bool()> cancel;
+    // false: each point's result is released once on_point has had it (the points returned
+    // then carry their number and values only), so that a long sweep's memory stays bounded.
+    bool keep_results = true;
 };
+
+// Most points a sweep's grid may have (before sharding); larger grids are refused before
+// anything is allocated for them.
+constexpr long kMaxSweepPoints = 1000000;
+// Most threads a sweep runs, whatever jobs asks for; fewer when the machine's memory is
+// small (each thread keeps a memo of integrand values of about 25 MB).
+constexpr int kMaxSweepJobs = 256;
 
 struct SweepPoint {
     int point = 0;                   // 1-based in the grid
@@ -178,7 +192,8 @@ struct SweepPoint {
 std::vector<std::string> sweep_names(const Design& base, const SweepSpec& spec);
 // Runs the sweep. on_point, when given, receives the points in grid order as they are done
 // (on the calling thread); the points are also returned in that order. Results do not depend
-// on jobs or shards, bit for bit. Throws Error for a bad range.
+// on jobs or shards, bit for bit. Throws Error for a bad range, a grid beyond
+// kMaxSweepPoints, or when no thread can be started.
 std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
                               const std::function<void(const SweepPoint&)>& on_point = {});
 

@@ -270,8 +270,10 @@ TEST(DeckDiagnostics, LargestDecksAreEchoedThenRefused) {
     for (int i = 0; i < 100; ++i) deck += "0.2 ";
     deck += "\n2 0.5 7\n0.5\n1e-4 1000\n";
     const auto r = run_deck(deck);
-    EXPECT_EQ(r.status, traz::kRunOk);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, traz::kRunBadDeck);
+    EXPECT_EQ(r.err, "traz: deck statement 1 (predictors, stages, applicants and retained counts), item 1 on line 1: "
+                     "beyond the limits of the computation: 100 predictors (at most 10), 10 stages (at most 3); the "
+                     "report ends with its refusal lines\n");
     EXPECT_NE(r.out.find("PROGRAM OUTPUT\n\n\nCOMPUTATION STOPPED: INVALID INPUT PARAMETERS\n"
                          "  Too many predictors\n  Too many selection stages\n\nCPU TIME IN SECONDS         0.00\n"),
               std::string::npos);
