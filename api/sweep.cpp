@@ -1,4 +1,5 @@
 // Design sweeps: the grid of points and the threads that run them.
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -56,8 +57,14 @@ std::vector<SweepRange> parse_ranges(const Deck& base, const SweepSpec& spec) {
 // points, kMaxSweepJobs, and one per 32 MB of half the machine's memory.
 int worker_count(int jobs, std::size_t points) {
     long n = jobs > 0 ? jobs : static_cast<long>(std::thread::hardware_concurrency());
-    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
-    if (pages > 0 && page > 0) n = std::min(n, std::max(1L, pages / 2 / (32L * 1024 * 1024 / page)));
+    // A job touches its 25 MB memo and little else; under a limit of the address space it
+    // also reserves its stack and an arena of the allocator (64 MB).
+    constexpr double kMB = 1024.0 * 1024.0;
+    const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGE_SIZE));
+    if (memory > 0) n = std::min(n, std::max(1L, static_cast<long>(memory / 2 / (32 * kMB))));
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        n = std::min(n, std::max(1L, static_cast<long>(static_cast<double>(limit.rlim_cur) / 2 / (128 * kMB))));
     n = std::clamp(n, 1L, static_cast<long>(kMaxSweepJobs));
     return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(n), std::max<std::size_t>(points, 1)));
 }

@@ -274,7 +274,7 @@ int run_sweep(const SweepOptions& o) {
         header.pop_back();
         std::fputs((header + ",grid\n").c_str(), out.file);
     }
-    int worst = kRunOk, refused = 0, warned = 0, written = 0;
+    int worst = kRunOk, refused = 0, failed = 0, warned = 0, written = 0;
     std::vector<PlotPoint> plot_points;
     const auto each = [&](const SweepPoint& p) {
         const std::string row = point_row(p, ranges, o.format, grid);
@@ -289,6 +289,7 @@ int run_sweep(const SweepOptions& o) {
         const int status = exit_status(*p.result.record);
         worst = std::max(worst, status);
         refused += status == kRunBadDeck ? 1 : 0;
+        failed += status == kRunFatal ? 1 : 0;
         warned += p.result.warnings.empty() ? 0 : 1;
         if (!o.plot.empty()) plot_points.push_back(plot_point(p.result, p.values));
     };
@@ -310,6 +311,9 @@ int run_sweep(const SweepOptions& o) {
     if (refused > 0)
         std::fprintf(stderr, "traz: sweep: %d of %zu points refused (their rows give the reason)\n", refused,
                      points.size());
+    if (failed > 0)
+        std::fprintf(stderr, "traz: sweep: %d of %zu points failed: a library error or too little memory (their "
+                     "rows give the reason)\n", failed, points.size());
     if (warned > 0)
         std::fprintf(stderr, "traz: sweep: %d of %zu points have warnings (their rows give them)\n", warned,
                      points.size());
@@ -424,8 +428,8 @@ int plot_csv(const std::string& csv_path, const std::string& plot_path) {
         for (long p = 1; p <= total && p <= kMaxSweepPoints; ++p)
             if (rows.count(p) == 0) missing.push_back(p);
         if (!missing.empty())
-            std::fprintf(stderr, "traz: %s: warning: %s of the sweep's %ld are missing (a shard not merged?); "
-                         "the plot leaves them out\n", csv_path.c_str(), list_points(missing).c_str(), total);
+            std::fprintf(stderr, "traz: %s: warning: %s of the sweep's %ld %s missing (a shard not merged?)\n",
+                         csv_path.c_str(), list_points(missing).c_str(), total, missing.size() == 1 ? "is" : "are");
     }
     std::vector<SweepRange> ranges(static_cast<std::size_t>(deck_col - 1));
     for (int j = 0; j + 1 < deck_col; ++j) {
