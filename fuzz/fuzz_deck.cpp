@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "evaluate/evaluate.hpp"
+#include "views/report.hpp"
 #include "model/messages.hpp"
 #include "deck/validate.hpp"
 

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "evaluate/evaluate.hpp"
+#include "views/report.hpp"
 #include "model/messages.hpp"
 
 namespace {
