@@ -80,7 +80,10 @@ bool read_input(const std::string& name, std::string& text, std::string& why) {
     return true;
 }
 
-std::string temporary_beside(const std::string& name) {
+namespace {
+
+// mkstemps beside name with its extension; "" with errno set when it cannot be created.
+std::string make_temporary(const std::string& name) {
     const std::size_t slash = name.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
@@ -88,16 +91,21 @@ std::string temporary_beside(const std::string& name) {
     const std::string ext = dot == std::string::npos || dot == 0 ? "" : base.substr(dot);
     std::string temp = dir + "." + base + ".part-XXXXXX" + ext;
     const int fd = mkstemps(temp.data(), static_cast<int>(ext.size()));
-    if (fd < 0) {
-        std::fprintf(stderr, "traz: %s: cannot write: %s\n", name.c_str(), std::strerror(errno));
-        return "";
-    }
+    if (fd < 0) return "";
     // The mode a new file would have (mkstemps makes it private to the owner).
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
     close(fd);
     remember_temporary(temp);
+    return temp;
+}
+
+} // namespace
+
+std::string temporary_beside(const std::string& name) {
+    const std::string temp = make_temporary(name);
+    if (temp.empty()) std::fprintf(stderr, "traz: %s: cannot write: %s\n", name.c_str(), std::strerror(errno));
     return temp;
 }
 
@@ -130,8 +138,17 @@ bool open_output(const std::string& name, Output& out) {
     }
     // A symbolic link keeps pointing to the file it names, which is replaced.
     out.name = replaced_path(name);
-    out.temp = temporary_beside(out.name);
-    if (out.temp.empty()) return false;
+    out.temp = make_temporary(out.name);
+    if (out.temp.empty()) {
+        // A file we may write in a folder we may not: written in place, not atomically.
+        const int why = errno;
+        if (why != ENOENT && access(out.name.c_str(), W_OK) == 0) {
+            out.file = std::fopen(out.name.c_str(), "wb");
+            if (out.file != nullptr) return true;
+        }
+        std::fprintf(stderr, "traz: %s: cannot write: %s\n", name.c_str(), std::strerror(why));
+        return false;
+    }
     out.file = std::fopen(out.temp.c_str(), "wb");
     if (out.file == nullptr) {
         std::fprintf(stderr, "traz: %s: cannot write: %s\n", name.c_str(), std::strerror(errno));
