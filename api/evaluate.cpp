@@ -52,6 +52,7 @@ RunOptions run_options(Integration integration, const Options& options) {
     RunOptions opt;
     opt.source = options.source;
     opt.fitted = integration == Integration::fitted;
+    opt.fitted_level = options.fitted_level;
     return opt;
 }
 
@@ -88,6 +89,10 @@ Result result_of(std::shared_ptr<RunRecord> rec, std::string messages) {
     r.mass_checked = rec->mass.done;
     r.mass = rec->mass.mass;
     r.domain = rec->outcome == Outcome::computed ? rec->domain_kind() : "";
+    r.rule_level = rec->integration.level;
+    r.rule_level_settled = rec->integration.level_settled;
+    r.points = rec->integration.points;
+    r.fallback = rec->integration.fallback;
     r.warnings = rec->warnings;
     r.library_messages = std::move(messages);
     r.cpu_seconds = rec->cpu_seconds();

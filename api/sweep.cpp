@@ -100,6 +100,25 @@ Result run_point(const Deck& base, const std::vector<SweepRange>& ranges, const 
     return evaluate_deck_struct(*deck, opt);
 }
 
+// The fitted rule's level for every point of a sweep: one above the highest level that the
+// grid's corners need, so that the level holds everywhere with room to spare and the
+// results change smoothly along the grid. 0 (each point its own level) when a corner's rule
+// fell back to the adaptive integration: no settled level serves such a grid.
+int settled_level(const Deck& base, const std::vector<SweepRange>& ranges, const std::vector<double>& mix_to,
+                  const RunOptions& opt) {
+    int highest = 0;
+    const std::size_t n2 = ranges.size() > 1 ? 2 : 1;
+    for (std::size_t c = 0; c < 2 * n2; ++c) {
+        std::vector<double> values{c % 2 == 0 ? ranges[0].values.front() : ranges[0].values.back()};
+        if (n2 > 1) values.push_back(c / 2 == 0 ? ranges[1].values.front() : ranges[1].values.back());
+        const Result r = run_point(base, ranges, values, mix_to, opt);
+        if (!r.ok()) continue;  // a refused corner says nothing about the others
+        if (!r.fallback.empty() || r.rule_level == 0) return 0;
+        highest = std::max(highest, r.rule_level);
+    }
+    return highest > 0 ? highest + 1 : 0;
+}
+
 } // namespace
 
 std::vector<std::string> sweep_names(const Design& base, const SweepSpec& spec) {
@@ -130,9 +149,12 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
             points.push_back(std::move(p));
         }
 
-    RunOptions opt = run_options(base.integration, Options{});
+    Options options;
+    options.fitted_level = spec.fitted_level;
+    RunOptions opt = run_options(base.integration, options);
     opt.source = spec.source;
     opt.cpu_clock = &thread_cpu_seconds;
+    if (opt.fitted && opt.fitted_level == 0) opt.fitted_level = settled_level(*d, ranges, spec.mix_to, opt);
 
     // Workers take the next point until none is left; each point's results depend on its
     // deck alone, never on the thread or the order. The calling thread hands the finished

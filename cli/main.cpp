@@ -84,6 +84,7 @@ struct Options {
     std::string output;
     std::string format = "report";
     bool fitted = false;
+    int fitted_level = 0;
 };
 
 int run_decks(const Options& o) {
@@ -108,8 +109,9 @@ int run_decks(const Options& o) {
         traz::Result result;
         std::string text, why;
         if (traz::read_input(decks[i], text, why)) {
-            result = traz::evaluate_deck(text, {decks[i]}, o.fitted ? traz::Integration::fitted
-                                                                    : traz::Integration::automatic);
+            traz::Options run{decks[i]};
+            run.fitted_level = o.fitted_level;
+            result = traz::evaluate_deck(text, run, o.fitted ? traz::Integration::fitted : traz::Integration::automatic);
             std::fputs(result.library_messages.c_str(), stderr);
         } else {
             auto unreadable = std::make_shared<traz::RunRecord>();
@@ -152,6 +154,11 @@ int run(int argc, char** argv) {
         ->option_text("report|json|csv (default report)");
     app.add_flag("--fitted", o.fitted,
                  "Integrate over a domain fitted to the cut-score density instead of the fixed cube");
+    app.add_option("--fitted-level", o.fitted_level,
+                   "With --fitted: the level of the rule in the fitted coordinates, instead of raising it "
+                   "until the accuracy is met (a fitted sweep names the level it settled on)")
+        ->check(CLI::Range(1, 13))
+        ->option_text("N");
     app.add_flag("--help-deck", deck_help, "How to write a deck: its eight statements, with an example");
 
     traz::SweepOptions so;
@@ -178,6 +185,11 @@ int run(int argc, char** argv) {
         ->option_text("N");
     sweep->add_option("--shard", shard, "Run points I, I+N, I+2N, ... only (for a cluster)")->option_text("I/N");
     sweep->add_flag("--fitted", so.fitted, "Integrate over domains fitted to the cut-score density");
+    sweep->add_option("--fitted-level", so.fitted_level,
+                      "With --fitted: the rule's level for every point (default: settled by the sweep, one "
+                      "above what the grid's corners need)")
+        ->check(CLI::Range(1, 13))
+        ->option_text("N");
     sweep->footer("A grid has at most " + std::to_string(traz::kMaxSweepPoints) +
                   " points. Each CSV row carries its grid (a hash of the base deck and\nthe ranges) in the column "
                   "grid, so that traz plot can tell shards of one sweep from others.\n\nExample:\n  traz sweep "

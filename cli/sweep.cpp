@@ -22,7 +22,7 @@
 #include "deck/sweep_range.hpp"
 #include "traz/traz.hpp"
 #include "evaluate/evaluate.hpp"
-#include "views/plot.hpp"
+#include "cli/plot_loader.hpp"
 #include "views/views.hpp"
 
 namespace traz {
@@ -159,7 +159,7 @@ int write_plot(const std::string& path, const std::string& base, const std::vect
     if (temp.empty()) return kRunWriteError;
     std::string error;
     bool input_fault = false;
-    const bool drawn = plot_sweep(temp, text, points, error, &input_fault);
+    const bool drawn = draw_plot(temp, text, points, error, &input_fault);
     if (drawn && std::rename(temp.c_str(), path.c_str()) == 0) {
         forget_temporary(temp);
         return kRunOk;
@@ -246,6 +246,7 @@ int run_sweep(const SweepOptions& o) {
     spec.source = o.base;
     spec.keep_results = false;
     spec.cancel = [] { return interrupted() != 0; };
+    spec.fitted_level = o.fitted_level;
     try {
         sweep_names(base, spec);  // refuses a bad range before any point
     } catch (const Error& e) {
@@ -317,6 +318,13 @@ int run_sweep(const SweepOptions& o) {
     if (warned > 0)
         std::fprintf(stderr, "traz: sweep: %d of %zu points have warnings (their rows give them)\n", warned,
                      points.size());
+    // A fitted sweep says which level of the rule every point used (rerun a point's deck with
+    // --fitted --fitted-level N for its numbers).
+    for (const SweepPoint& p : points)
+        if (p.result.rule_level_settled) {
+            std::fprintf(stderr, "traz: sweep: every point used the fitted rule at level %d\n", p.result.rule_level);
+            break;
+        }
 
     if (close_output(out) != kRunOk) return kRunWriteError;
     if (const int sig = interrupted(); sig != 0) return 128 + sig;

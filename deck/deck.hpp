@@ -11,6 +11,10 @@ namespace traz {
 // Storage sizes. Up to 10 predictors and 3 stages can be computed; larger decks (up to
 // the read limits) are read and echoed and then refused by the validation lines.
 constexpr int kMaxPred = 10;
+// Applicants in the pool: the classic limit, and the limit of runs over the fitted domain
+// (whose density narrows and grows more normal as the pool grows).
+constexpr int kMaxApplicants = 100;
+constexpr int kMaxFittedApplicants = 10000;
 constexpr int kMaxStage = 3;
 constexpr int kReadPred = 100;  // predictors a deck may have at all
 constexpr int kReadStage = 10;  // stages a deck may have at all

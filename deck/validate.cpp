@@ -318,7 +318,7 @@ bool check_stage_means(const Deck& d, const StageValues& s, DeckFault& fault) {
 
 } // namespace
 
-int applicant_limit(bool /*fitted*/) { return 100; }
+int applicant_limit(bool fitted) { return fitted ? kMaxFittedApplicants : kMaxApplicants; }
 
 int smallest_budget(int nstage) { return 3 * (nstage == 2 ? 65 : 127); }
 

@@ -16,8 +16,9 @@ namespace traz {
 // the README's list, and the first that fails is reported.
 //
 // Decks beyond the computed limits (more than 10 predictors, more than 3 stages, more than
-// 100 applicants) are not judged here and return true: they keep the echo of the problem
-// followed by the refusal lines of the report, whatever else is wrong with them.
+// 100 applicants; with `fitted`, 10,000) are not judged here and return true: they keep the
+// echo of the problem followed by the refusal lines of the report, whatever else is wrong
+// with them.
 //
 // `s` holds the stage values that derive_stages computed from `d`. With `fitted` the passes
 // integrate over a domain fitted to the density rather than the fixed range, so the rules

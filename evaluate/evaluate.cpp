@@ -59,6 +59,11 @@ void order_statistic_constants(SelectionState& model) {
     }
 }
 
+int selector_of_pass(int p) {
+    static const int plan[7] = {1, 2, 3, 5, 9, 10, 11};
+    return p <= 7 ? plan[p - 1] : 11;
+}
+
 namespace {
 
 // Pass values that carry over from pass to pass.
@@ -144,10 +149,6 @@ void use_result(const SelectionState& model, PassValues& p, PassRecord& r, doubl
     }
 }
 
-int selector_of_pass(int p) {
-    static const int plan[7] = {1, 2, 3, 5, 9, 10, 11};
-    return p <= 7 ? plan[p - 1] : 11;
-}
 
 // The lower of two rates over the higher (0 when nobody of one group is selected, none when
 // nobody is selected at all), with its bound over the box [r1 -+ b1] x [r2 -+ b2]: the worst
@@ -237,7 +238,13 @@ void check_mass(RunRecord& rec, double accuracy) {
         std::string w = "the cut-score density integrates to " + std::string(buf) +
                         " instead of 1 over the integration domain; the results may be off by about " +
                         rough(off) + ".";
-        w += rec.domain.fitted ? " The fitted domain did not hold it either." : " Rerun with --fitted.";
+        const FittedIntegration& fi = rec.integration;
+        if (!rec.domain.fitted)
+            w += " Rerun with --fitted.";
+        else if (fi.used && fi.integrator == "rule" && !fi.met)
+            w += " The fitted rule's settled level is too low for this deck.";
+        else
+            w += " The fitted domain did not hold it either.";
         rec.warnings.push_back(w);
     }
 }
@@ -350,18 +357,24 @@ void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         return;
     }
 
-    // The integration domain: the classic one, or one fitted to the density.
+    // The integration domain: the classic one, or one fitted to the density. Fitted, all
+    // passes come at once from the rule in the fitted coordinates (or its fallback).
     const Domain& domain = rec.domain;
     rec.fitted_requested = opt.fitted;
-    rec.domain = opt.fitted ? fit_domain(model) : cube_domain(d.nstage);
-    if (opt.fitted && !domain.fitted)
-        rec.warnings.push_back("the integration domain could not be fitted (" + domain.note +
-                               "); the classic domain is used.");
-
-    double result = 0.0, abserr = 0.0;  // carried over a refused cubature call
     const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
     const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
-    for (int pass = 1; pass <= npass; ++pass) {
+    bool integrated = false;
+    if (opt.fitted && !opt.fitted_adaptive) {
+        integrated = integrate_fitted(model, d, npass, maxcls, opt.fitted_level, rec);
+    } else {
+        rec.domain = opt.fitted ? fit_domain(model) : cube_domain(d.nstage);
+        if (opt.fitted && !domain.fitted)
+            rec.warnings.push_back("the integration domain could not be fitted (" + domain.note +
+                                   "); the classic domain is used.");
+    }
+
+    double result = 0.0, abserr = 0.0;  // carried over a refused cubature call
+    for (int pass = 1; pass <= npass && !integrated; ++pass) {
         PassRecord r;
         r.pass = pass;
         r.iz = selector_of_pass(pass);
@@ -375,8 +388,8 @@ void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         r.abserr = abserr;
         rec.passes.push_back(r);
     }
-    // The quadrature of one stage works to 1e-6; the cubature to the deck's accuracy. The
-    // results' bounds then take in the mass the domain missed.
+    // The quadrature of one stage works to 1e-6; the cubature (and the fitted rule) to the
+    // deck's accuracy. The results' bounds then take in the mass the domain missed.
     check_mass(rec, d.nstage == 1 ? 1.0e-6 : d.relerr);
     const double lost = rec.mass.done ? std::fabs(1.0 - rec.mass.mass) : 0.0;
     PassValues q;

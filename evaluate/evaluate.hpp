@@ -20,6 +20,12 @@ struct RunOptions {
     int budget_cap = 0;
     // Integrate over a domain fitted to the cut-score density instead of the classic one.
     bool fitted = false;
+    // With fitted: integrate pass by pass with the adaptive integration over the fitted box
+    // (the fitted method before the rule, kept for comparisons) instead of all passes at once
+    // by the rule in the fitted coordinates.
+    bool fitted_adaptive = false;
+    // With fitted: the rule's level, settled from outside (0: raised until the accuracy is met).
+    int fitted_level = 0;
     // The deck's file name for diagnostics and the record ("" or "-": standard input).
     std::string source;
     // Process CPU time in seconds; replaced in tests to make the time line fixed.
@@ -63,6 +69,27 @@ struct Integral {
 // Over the classic domain when domain is null or not fitted, else over the fitted one.
 Integral quadrature_pass(const SelectionState& s, int iz, const Domain* domain);
 Integral cubature_pass(const SelectionState& s, int iz, double relerr, int maxcls, const Domain* domain);
+
+// Every pass of the problem model over a domain fitted to its density, all quantities at
+// once: the rule in the fitted coordinates (level settled by level > 0, else raised until
+// the deck's accuracy is met), falling back to the adaptive integration over the fitted box.
+// Fills rec.domain, rec.integration and rec.passes (npass of them). Returns false, with
+// rec.domain the classic one and a warning, when the density's shape cannot be fitted: the
+// caller then integrates pass by pass over the classic domain.
+bool integrate_fitted(const SelectionState& model, const Deck& d, int npass, int maxcls, int level, RunRecord& rec);
+
+// The selector of pass p (1-based) in the pass plan.
+int selector_of_pass(int p);
+
+// Several selectors at once by the cubature over the box of a fitted domain (numfun = nsel):
+// values, error estimates, the evaluations and the status of the one call.
+struct Integrals {
+    double result[16] = {}, abserr[16] = {};
+    long evaluations = 0;
+    int status = 0;
+};
+Integrals cubature_all(const SelectionState& s, const int* iz, int nsel, double relerr, int maxcls,
+                       const Domain& domain);
 
 // Takes a pass's integral into the values that carry from pass to pass: a cubature that
 // refused its arguments (status 2 or more) wrote neither value, so they stay as they were

@@ -3,6 +3,8 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_integration.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "cubature/dcuhre.hpp"
@@ -39,6 +41,21 @@ void ftest_at(const int& ndim, double* x, const int& numfun, double* f, void* pa
 void ftest_mapped_at(const int& ndim, double* t, const int& numfun, double* f, void* params) {
     const PassContext& c = *static_cast<const PassContext*>(params);
     ftest_mapped(*c.s, c.iz, *c.domain, ndim, t, numfun, f);
+}
+
+// Several selectors at m + L t of a fitted domain, from one evaluation of the point.
+struct SelectorsContext {
+    const SelectionState* s;
+    const int* iz;
+    int nsel;
+    const Domain* domain;
+};
+
+void mapped_selectors_at(const int& ndim, double* t, const int& numfun, double* f, void* params) {
+    const SelectorsContext& c = *static_cast<const SelectorsContext*>(params);
+    (void)ndim;
+    (void)numfun;
+    mapped_selectors(*c.s, c.iz, c.nsel, *c.domain, t, f);
 }
 
 constexpr int kQuadLimit = 12500;
@@ -129,5 +146,30 @@ Integral cubature_pass(const SelectionState& s, int iz, double relerr, int maxcl
     return r;
 }
 
+
+Integrals cubature_all(const SelectionState& s, const int* iz, int nsel, double relerr, int maxcls,
+                       const Domain& domain) {
+    const int ndim = s.nstage;
+    double a[3], b[3];
+    for (int j = 0; j < ndim; ++j) a[j] = domain.lo[j], b[j] = domain.hi[j];
+    const int key = ndim == 3 ? 2 : 0;
+    const int minpts = 0, nw = kWorkSize, restar = 0;
+    const double epsabs = 0.0;
+    int neval = 0, ifail = 0;
+    // Each subregion keeps 2 nsel + 2 ndim + 2 doubles, so the work array holds fewer of them
+    // than for one quantity: the budget is cut to what it holds (the deck check allows
+    // budgets up to what it holds for one quantity). num is the rule's point count.
+    const std::int64_t num = ndim == 3 ? 127 : 65;
+    const std::int64_t regions = (kWorkSize - 17 * std::int64_t(nsel) - 1) / (2 * ndim + 2 * nsel + 2);
+    maxcls = static_cast<int>(std::min<std::int64_t>(maxcls, 2 * num * (regions - 1) + num));
+    SelectorsContext context{&s, iz, nsel, &domain};
+    const CubatureIntegrand f(&mapped_selectors_at, &context);
+    Integrals r;
+    dcuhre(ndim, nsel, a, b, minpts, maxcls, f, epsabs, relerr, key, nw, restar, r.result, r.abserr, neval, ifail,
+           cubature_work());
+    r.evaluations = neval;
+    r.status = ifail;
+    return r;
+}
 
 } // namespace traz

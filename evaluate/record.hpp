@@ -77,6 +77,21 @@ struct Results {
     double target = kNone;  // target selection ratio ns(nstage)/napp
 };
 
+// How a fitted run obtained the passes' integrals: every pass's quantity at the same points,
+// by a rule for the normal weight in the fitted coordinates raised level by level, or, when
+// the rule could not meet the accuracy, by the adaptive integration over the fitted box.
+struct FittedIntegration {
+    bool used = false;          // the passes came from here (false: pass by pass as before)
+    std::string rule;           // the rule's family
+    int level = 0;              // the rule's last level computed
+    bool level_settled = false; // the level was given (a sweep's, or the command line's)
+    bool met = false;           // every quantity met the accuracy at that level
+    long rule_points = 0;       // points of the rule (a point that levels share counts once)
+    std::string fallback;       // why the adaptive integration took over ("" when it did not)
+    std::string integrator;     // what gave the results: "rule", "cubature" or "quadrature"
+    long points = 0;            // integrand evaluations of the passes, rule and fallback
+};
+
 // The check that the cut-score density integrates to 1 over the integration domain: the
 // group-share passes add up to that integral.
 struct MassCheck {
@@ -101,6 +116,7 @@ struct RunRecord {
     MassCheck mass;
     bool fitted_requested = false;
     Domain domain;  // the integration domain of the passes
+    FittedIntegration integration;  // how a fitted run integrated (integration.used)
     const char* domain_kind() const { return domain.fitted ? "fitted" : "cube"; }
     std::vector<std::string> warnings;  // one line each, for standard error
 

@@ -48,11 +48,13 @@ struct Problem {
         double a[3] = {x[0], K > 1 ? x[1] : 0.0, K > 2 ? x[2] : 0.0};
         double f = 0.0;
         ++evaluations;
-        // Selector 0 matches no factor: the integrands return the bare density.
+        // Selector 0 matches no factor: the integrands return the bare density. The fit's
+        // points are its own (no rule or cubature point repeats them): no memo.
+        const int bare = 0;
         if (K == 1)
-            f = ffte(s, 0, a);
+            f = ffte(s, bare, a);
         else
-            ftest(s, 0, K, a, 1, &f);
+            ftest_selectors(s, &bare, 1, K, a, &f);
         return f > 0.0 && std::isfinite(f) ? std::log(f) : -INFINITY;
     }
 
@@ -296,6 +298,7 @@ Domain cube_domain(int ndim) {
     Domain d;
     d.ndim = ndim;
     d.method = "cube";
+    d.boxed = true;
     const double h = ndim == 1 ? 6.5 : 4.5;
     for (int j = 0; j < ndim; ++j) {
         d.L[j + 3 * j] = 1.0;
@@ -305,7 +308,7 @@ Domain cube_domain(int ndim) {
     return d;
 }
 
-Domain fit_domain(const SelectionState& s) {
+Domain fit_shape(const SelectionState& s) {
     Problem pb{s, s.nstage};
     if (pb.K < 1 || pb.K > 3 || s.ngroup < 1 || s.ngroup > 5 || s.napp < 1)
         return cube_with_note(pb, 0, "the problem is outside the model's limits");
@@ -340,7 +343,15 @@ Domain fit_domain(const SelectionState& s) {
     }
     d.det = 1.0;
     for (int i = 0; i < K; ++i) d.det *= d.L[at(i, i)];
+    d.evaluations = pb.evaluations;
+    d.fitted = true;
+    return d;
+}
 
+void fit_extent(const SelectionState& s, Domain& d) {
+    if (!d.fitted || d.boxed) return;
+    Problem pb{s, s.nstage};
+    const int K = pb.K;
     // Step 4: how far the density reaches along every direction of the grid {-1, 0, 1}^K.
     for (int i = 0; i < K; ++i) {
         d.lo[i] = -kMinHalfWidth;
@@ -358,14 +369,19 @@ Domain fit_domain(const SelectionState& s) {
         if (norm == 0.0) continue;
         double u[3];
         for (int i = 0; i < K; ++i) u[i] = code[i] / std::sqrt(norm);
-        const double r = reach(pb, d, u, l);
+        const double r = reach(pb, d, u, d.peak);
         for (int i = 0; i < K; ++i) {
             d.lo[i] = std::fmin(d.lo[i], kMargin * r * u[i]);
             d.hi[i] = std::fmax(d.hi[i], kMargin * r * u[i]);
         }
     }
-    d.evaluations = pb.evaluations;
-    d.fitted = true;
+    d.evaluations += pb.evaluations;
+    d.boxed = true;
+}
+
+Domain fit_domain(const SelectionState& s) {
+    Domain d = fit_shape(s);
+    fit_extent(s, d);
     return d;
 }
 
@@ -384,6 +400,22 @@ void ftest_mapped(const SelectionState& s, int iz, const Domain& d, const int& n
 double ffte_mapped(const SelectionState& s, int iz, const Domain& d, double t) {
     double x[1] = {d.m[0] + d.L[0] * t};
     return d.det * ffte(s, iz, x);
+}
+
+void mapped_selectors(const SelectionState& s, const int* iz, int nsel, const Domain& d, const double* t, double* f) {
+    const int ndim = d.ndim;
+    double x[3] = {};
+    for (int i = 0; i < ndim; ++i) {
+        double xi = d.m[i];
+        for (int j = 0; j <= i; ++j) xi += d.L[i + 3 * j] * t[j];
+        x[i] = xi;
+    }
+    if (ndim == 1) {
+        for (int i = 0; i < nsel; ++i) f[i] = ffte(s, iz[i], x);
+    } else {
+        ftest_selectors(s, iz, nsel, ndim, x, f);
+    }
+    for (int i = 0; i < nsel; ++i) f[i] *= d.det;
 }
 
 } // namespace traz

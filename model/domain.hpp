@@ -16,6 +16,7 @@ struct Domain {
     double L[9] = {};  // column-major 3 x 3, entry (i, j) at i + 3 j
     double det = 1.0;
     double lo[3] = {}, hi[3] = {};
+    bool boxed = false;   // lo and hi hold the box (the classic domain's or a fitted one's)
     // How the domain was found, for the record.
     long evaluations = 0;  // density evaluations spent on the fit
     int newton_steps = 0;
@@ -36,10 +37,20 @@ Domain cube_domain(int ndim);
 // saying why) when the fit fails. Costs a few hundred density evaluations; deterministic.
 Domain fit_domain(const SelectionState& s);
 
+// The first part of that fit: mode and shape (m, L, det L), no box (lo = hi = 0, boxed
+// false); enough for rules over all of t. Falls back to the classic domain as fit_domain does.
+Domain fit_shape(const SelectionState& s);
+// The second part: the box of a fitted shape d (boxed true); adds its evaluations to d's.
+void fit_extent(const SelectionState& s, Domain& d);
+
 // The integrands over the box of the domain d: det L times ftest (ffte for one stage) at
 // m + L t.
 void ftest_mapped(const SelectionState& s, int iz, const Domain& d, const int& ndim, double* t, const int& numfun,
                   double* f);
 double ffte_mapped(const SelectionState& s, int iz, const Domain& d, double t);
+
+// The values of nsel selectors at m + L t from one evaluation of the point, each times
+// det L (one stage: ffte per selector).
+void mapped_selectors(const SelectionState& s, const int* iz, int nsel, const Domain& d, const double* t, double* f);
 
 } // namespace traz

@@ -402,6 +402,19 @@ void ftest_forget()
     memo.used = 0;
 }
 
+void ftest_selectors(const SelectionState& s, const int* iz, int nsel, const int& ndim, double* a, double* f)
+{
+    const int g = s.ngroup;
+    for (int i = 0; i < nsel; ++i)
+        f[i] = 0.0;
+    if (ndim < 1 || ndim > 3 || g < 1 || g > 5)
+        return;
+    PointValues pv;
+    evaluate_point(s, ndim, g, a, pv);
+    for (int i = 0; i < nsel; ++i)
+        f[i] = with_selector(s, pv, iz[i], g);
+}
+
 void prepare_state(SelectionState& s)
 {
     for (auto& list : s.given3)

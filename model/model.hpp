@@ -16,6 +16,10 @@ double ffte(const SelectionState& s, int iz, double* a);
 // problem evaluate each point once.
 void ftest(const SelectionState& s, int iz, const int& ndim, double* a, const int& numfun, double* f);
 
+// The values of nsel selectors iz[0..nsel-1] at one point from one evaluation of the point:
+// f[i] is what ftest gives for iz[i], bit for bit. Keeps nothing between calls (no memo).
+void ftest_selectors(const SelectionState& s, const int* iz, int nsel, const int& ndim, double* a, double* f);
+
 // Drops the point values ftest keeps: the next problem starts afresh even when its
 // selection state equals the last one's.
 void ftest_forget();

@@ -93,6 +93,18 @@ json domain_json(const RunRecord& rec) {
     out["box_low"] = lo;
     out["box_high"] = hi;
     out["fit_evaluations"] = d.evaluations;
+    const FittedIntegration& fi = rec.integration;
+    if (fi.used) {
+        json rule = {{"family", fi.rule},
+                     {"level", fi.level},
+                     {"level_settled", fi.level_settled},
+                     {"met", fi.met},
+                     {"rule_points", fi.rule_points},
+                     {"integrator", fi.integrator},
+                     {"points", fi.points}};
+        rule["fallback"] = fi.fallback.empty() ? json(nullptr) : json(fi.fallback);
+        out["rule"] = rule;
+    }
     return out;
 }
 

@@ -416,10 +416,7 @@ constexpr Device kDevices[] = {
 };
 
 const Device* device_for(const std::string& path) {
-    const auto dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.') return nullptr;
-    std::string ext = path.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = plot_extension(path);
     for (const Device& d : kDevices)
         if (ext == d.ext) return &d;
     return nullptr;
@@ -465,12 +462,6 @@ bool ends_complete(const std::string& path, const char* ext) {
 }
 
 } // namespace
-
-bool plot_format_known(const std::string& path, std::string& error) {
-    if (device_for(path) != nullptr) return true;
-    error = "plot file \"" + path + "\": unknown format (use .png, .svg or .pdf)";
-    return false;
-}
 
 bool plot_sweep(const std::string& path, const PlotText& text, const std::vector<PlotPoint>& points,
                 std::string& error, bool* input_fault) {

@@ -52,7 +52,22 @@ bool plot_sweep(const std::string& path, const PlotText& text, const std::vector
 // Values a plot can scale: at most this in absolute value.
 constexpr double kLargestPlotted = 1e9;
 
+// The extension of path in lower case (".png"), or "" when it has none.
+inline std::string plot_extension(const std::string& path) {
+    const auto dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.') return "";
+    std::string ext = path.substr(dot);
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return ext;
+}
+
 // Whether the extension of path names a plot format (.png, .svg, .pdf, any case); false with
-// the reason, naming the file once.
-bool plot_format_known(const std::string& path, std::string& error);
+// the reason, naming the file once. (Inline: the commands check a plot's name before they load
+// the plot module.)
+inline bool plot_format_known(const std::string& path, std::string& error) {
+    const std::string ext = plot_extension(path);
+    if (ext == ".png" || ext == ".svg" || ext == ".pdf") return true;
+    error = "plot file \"" + path + "\": unknown format (use .png, .svg or .pdf)";
+    return false;
+}
 } // namespace traz

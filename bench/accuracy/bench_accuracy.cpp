@@ -1,17 +1,19 @@
-// Accuracy and cost of the two integration domains over a sweep of two- and three-stage
-// problems: every deck runs once over the classic cube and once over the fitted domain, and
-// both are compared with an iterated Gauss-Legendre reference (two rule orders, whose
-// difference shows how far the reference itself has converged).
+// Accuracy and cost of the integrations over a sweep of two- and three-stage problems: every
+// deck runs over the classic cube, over the fitted domain pass by pass with the adaptive
+// cubature (the fitted method before the rule), and over the fitted domain with the rule in
+// the fitted coordinates (--fitted); all are compared with an iterated Gauss-Legendre
+// reference (two rule orders, whose difference shows how far the reference itself has
+// converged). The decks are in decks.hpp.
 //   bench_accuracy [--nodes N] [--only NAME]
-// Prints the accuracy table, the cost table (CPU seconds of both modes and their ratio,
-// integrand evaluations per pass, the fit's own evaluations) and the totals.
+//   bench_accuracy --reference-check [--only NAME]   (the reference's change from 32 to 96 points)
+// Prints the accuracy table (with, for --fitted, whether every error bound holds the reference
+// and how the passes were integrated), the acceptance counts, the fallbacks and the median
+// points, then the cost table (CPU seconds of the three, integrand evaluations) and the totals.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,99 +21,26 @@
 #include "evaluate/evaluate.hpp"
 #include "evaluate/record.hpp"
 #include "model/state.hpp"
+#include "decks.hpp"
 #include "tensor_reference.hpp"
 
 namespace {
 
-struct Case {
-    std::string name;
-    std::string deck;
-};
+using traz::benchdecks::Case;
+using traz::benchdecks::sweep;
 
-// A deck whose stages rank on one predictor each, so that the predictor correlations are the
-// stage correlations: r = (r21, r31, r32), validities v, group-1 effect sizes e per stage.
-std::string stage_deck(int napp, const std::vector<int>& ns, const std::vector<double>& r,
-                       const std::vector<double>& v, const std::vector<double>& e, double pg1, double efc1) {
-    const int K = static_cast<int>(ns.size());
-    std::ostringstream s;
-    s.precision(10);
-    s << K << ' ' << K << ' ' << napp;
-    for (int n : ns) s << ' ' << n;
-    s << '\n';
-    for (int j = 0; j < K; ++j) {
-        for (int i = 0; i < K; ++i) s << (i == j ? "1 " : "0 ");
-        s << '\n';
-    }
-    for (int j = 0; j < K; ++j) s << v[j] << ' ';
-    s << '\n';
-    // Upper triangle row by row: r12 r13 / r23.
-    if (K == 2) s << r[0] << "\n";
-    if (K == 3) s << r[0] << ' ' << r[1] << "\n" << r[2] << "\n";
-    for (int j = 0; j < K; ++j) s << e[j] << ' ';
-    s << "\n2 " << pg1 << " 7\n" << efc1 << "\n1.0E-4 100000\n";
-    return s.str();
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::vector<Case> sweep() {
-    std::vector<Case> c;
-    c.push_back({"issue-example",
-                 "6 3 60 35 15 5\n1 1 0 0 0 0\n1 1 1 1 0 0\n1 1 1 1 1 1\n"
-                 "0.45 0.40 0.35 0.30 0.30 0.25\n0.55 0.45 0.40 0.35 0.30\n0.45 0.40 0.35 0.30\n"
-                 "0.45 0.40 0.35\n0.40 0.35\n0.35\n-0.9 -0.8 -0.4 -0.3 -0.2 -0.1\n2 0.25 7\n-0.5\n"
-                 "1.0E-4 100000\n"});
-    const std::string ex = std::string(TRAZ_SOURCE_DIR) + "/examples/";
-    c.push_back({"example-2stage", slurp(ex + "two-stage.deck")});
-    c.push_back({"example-3stage", slurp(ex + "three-stage.deck")});
-    // Two stages.
-    c.push_back({"2s-n10-r0.30", stage_deck(10, {5, 2}, {0.30}, {0.35, 0.45}, {-0.5, -0.4}, 0.30, -0.4)});
-    c.push_back({"2s-n6-r0.70", stage_deck(6, {4, 2}, {0.70}, {0.40, 0.45}, {-0.8, -0.6}, 0.50, -0.5)});
-    c.push_back({"2s-n20-r0.60", stage_deck(20, {10, 4}, {0.60}, {0.40, 0.50}, {-1.0, -0.5}, 0.50, -0.6)});
-    c.push_back({"2s-n100-r0.50", stage_deck(100, {10, 5}, {0.50}, {0.30, 0.40}, {-0.7, -0.3}, 0.15, -0.3)});
-    c.push_back({"2s-n50-r0.90", stage_deck(50, {20, 8}, {0.90}, {0.45, 0.50}, {-0.9, -0.7}, 0.20, -0.5)});
-    c.push_back({"2s-n100-r0.95", stage_deck(100, {40, 10}, {0.95}, {0.45, 0.48}, {-0.8, -0.7}, 0.10, -0.5)});
-    c.push_back({"2s-n30-r0.99", stage_deck(30, {12, 5}, {0.99}, {0.45, 0.46}, {-0.6, -0.55}, 0.40, -0.4)});
-    c.push_back({"2s-n40-r0.999", stage_deck(40, {20, 10}, {0.999}, {0.45, 0.45}, {-0.5, -0.5}, 0.25, -0.4)});
-    c.push_back({"2s-n80-keep79", stage_deck(80, {79, 40}, {0.80}, {0.40, 0.45}, {-0.6, -0.4}, 0.40, -0.3)});
-    // Three stages.
-    c.push_back({"3s-n12-r0.30", stage_deck(12, {8, 5, 2}, {0.30, 0.30, 0.30}, {0.3, 0.35, 0.4}, {-0.5, -0.4, -0.3},
-                                            0.50, -0.3)});
-    c.push_back({"3s-n6-r0.60", stage_deck(6, {5, 3, 1}, {0.60, 0.50, 0.70}, {0.35, 0.4, 0.45}, {-0.7, -0.5, -0.4},
-                                           0.50, -0.5)});
-    c.push_back({"3s-n20-r0.60", stage_deck(20, {12, 6, 3}, {0.50, 0.40, 0.60}, {0.35, 0.4, 0.45}, {-0.8, -0.6, -0.5},
-                                            0.30, -0.5)});
-    c.push_back({"3s-n40-r0.95", stage_deck(40, {25, 12, 5}, {0.90, 0.85, 0.95}, {0.40, 0.45, 0.48},
-                                            {-0.9, -0.7, -0.6}, 0.20, -0.6)});
-    c.push_back({"3s-n25-r0.98", stage_deck(25, {15, 8, 4}, {0.95, 0.95, 0.98}, {0.45, 0.46, 0.47},
-                                            {-0.8, -0.75, -0.7}, 0.35, -0.5)});
-    c.push_back({"3s-n60-r0.99", stage_deck(60, {30, 15, 6}, {0.98, 0.97, 0.99}, {0.45, 0.46, 0.47},
-                                            {-0.7, -0.65, -0.6}, 0.25, -0.5)});
-    c.push_back({"3s-n30-r0.999", stage_deck(30, {20, 10, 5}, {0.999, 0.998, 0.999}, {0.45, 0.45, 0.45},
-                                             {-0.5, -0.5, -0.5}, 0.50, -0.4)});
-    c.push_back({"3s-n100-97", stage_deck(100, {99, 98, 97}, {0.90, 0.80, 0.90}, {0.4, 0.45, 0.5},
-                                          {-0.6, -0.5, -0.4}, 0.30, -0.4)});
-    c.push_back({"3s-n100-r0.97", stage_deck(100, {50, 20, 5}, {0.95, 0.90, 0.97}, {0.40, 0.44, 0.48},
-                                             {-1.0, -0.8, -0.6}, 0.10, -0.7)});
-    c.push_back({"3s-n80-r0.97", stage_deck(80, {60, 40, 20}, {0.97, 0.95, 0.97}, {0.42, 0.44, 0.46},
-                                            {-0.6, -0.5, -0.45}, 0.30, -0.4)});
-    return c;
-}
+enum class Mode { cube, adaptive, rule };
 
 struct Outcome {
     traz::RunRecord rec;
     double cpu = 0.0;
 };
 
-Outcome run(const std::string& deck, bool fitted) {
+Outcome run(const std::string& deck, Mode mode) {
     Outcome o;
     traz::RunOptions opt;
-    opt.fitted = fitted;
+    opt.fitted = mode != Mode::cube;
+    opt.fitted_adaptive = mode == Mode::adaptive;
     const float t0 = traz::cpu_seconds();
     traz::compute(deck, o.rec, opt);
     o.cpu = traz::cpu_seconds() - t0;
@@ -130,18 +59,28 @@ traz::tensorref::Reference reference(const std::string& deck, int nodes) {
 }
 
 struct Deviation {
+    bool computed = false;
     double worst = 0.0;  // largest absolute deviation of E, R1, R2, SD
     double ai = 0.0;     // relative deviation of the AI ratio
     double mass = 0.0;   // mass - 1
     int ifail = 0;       // largest status of the passes
-    long evals = 0;      // integrand evaluations of all passes
+    long evals = 0;      // integrand evaluations of the passes (a fitted rule's points once)
+    bool bounds = true;  // every reported error bound holds the reference
+    bool ok() const { return computed && worst <= 2e-5 && ai <= 3e-4 && std::fabs(mass) <= 5e-6 && ifail == 0; }
 };
 
 Deviation compare(const traz::RunRecord& rec, const traz::tensorref::Reference& ref) {
     Deviation d;
+    d.computed = rec.outcome == traz::Outcome::computed;
+    if (!d.computed) return d;
     const traz::Results& r = rec.results;
-    for (double dev : {r.criterion.value - ref.E, r.rate1.value - ref.R1, r.rate2.value - ref.R2, r.sd.value - ref.SD})
-        d.worst = std::fmax(d.worst, std::isnan(dev) ? INFINITY : std::fabs(dev));
+    const traz::BoundedResult* q[5] = {&r.criterion, &r.rate1, &r.rate2, &r.ai, &r.sd};
+    const double refs[5] = {ref.E, ref.R1, ref.R2, ref.AI, ref.SD};
+    for (int i = 0; i < 5; ++i) {
+        const double dev = q[i]->value - refs[i];
+        if (i != 3) d.worst = std::fmax(d.worst, std::isnan(dev) ? INFINITY : std::fabs(dev));
+        d.bounds = d.bounds && std::fabs(dev) <= q[i]->error;
+    }
     d.ai = std::fabs(r.ai.value / ref.AI - 1.0);
     if (std::isnan(d.ai)) d.ai = INFINITY;
     d.mass = rec.mass.mass - 1.0;
@@ -149,7 +88,26 @@ Deviation compare(const traz::RunRecord& rec, const traz::tensorref::Reference& 
         d.ifail = std::max(d.ifail, p.status);
         d.evals += p.evaluations;
     }
+    if (rec.integration.used) d.evals = rec.integration.points;
     return d;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// "how": the rule's level and points, or the fallback's integrator.
+std::string how(const traz::RunRecord& rec) {
+    const traz::FittedIntegration& fi = rec.integration;
+    if (!fi.used) return rec.domain.fitted ? "pass by pass" : "fit failed";
+    char buf[96];
+    if (fi.fallback.empty())
+        std::snprintf(buf, sizeof buf, "rule %d, %ld pts", fi.level, fi.points);
+    else
+        std::snprintf(buf, sizeof buf, "%s after level %d, %ld pts", fi.integrator.c_str(), fi.level, fi.points);
+    return buf;
 }
 
 } // namespace
@@ -157,91 +115,124 @@ Deviation compare(const traz::RunRecord& rec, const traz::tensorref::Reference& 
 int main(int argc, char** argv) {
     int nodes = 48;
     std::string only;
+    bool reference_check = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--nodes") == 0 && i + 1 < argc) nodes = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
+        else if (std::strcmp(argv[i], "--reference-check") == 0) reference_check = true;
         else {
-            std::fprintf(stderr, "usage: bench_accuracy [--nodes N] [--only NAME]\n");
+            std::fprintf(stderr, "usage: bench_accuracy [--nodes N] [--only NAME] [--reference-check]\n");
             return 2;
         }
+    }
+    if (reference_check) {
+        // How the reference converges: the largest change of the seven integrals between orders.
+        const int orders[] = {32, 48, 64, 96};
+        std::printf("%-20s %10s %10s %10s   (largest change of the seven integrals)\n", "deck", "32->48", "48->64",
+                    "64->96");
+        for (const Case& c : sweep()) {
+            if (!only.empty() && c.name != only) continue;
+            std::printf("%-20s", c.name.c_str());
+            traz::tensorref::Reference before = reference(c.deck, orders[0]);
+            for (int k = 1; k < 4; ++k) {
+                const traz::tensorref::Reference now = reference(c.deck, orders[k]);
+                double change = 0.0;
+                for (int s = 0; s < 7; ++s) change = std::fmax(change, std::fabs(now.integral[s] - before.integral[s]));
+                std::printf(" %10.1e", change);
+                before = now;
+            }
+            std::printf("\n");
+            std::fflush(stdout);
+        }
+        return 0;
     }
     const int coarse = nodes * 2 / 3;
     std::printf("Deviations from the iterated Gauss-Legendre reference (%d points per line; 'ref' is its change\n"
                 "from %d points). dev: largest |deviation| of E, R1, R2, SD; AI: relative deviation of the AI\n"
-                "ratio; mass-1: share passes' sum minus 1; if: largest ifail of the passes.\n\n",
+                "ratio; mass-1: share passes' sum minus 1; if: largest ifail of the passes; bd: every error\n"
+                "bound of E, R1, R2, AI, SD holds the reference (y/n). Fitted pass by pass: only whether it\n"
+                "meets the bounds below (ok/no).\n\n",
                 nodes, coarse);
-    std::printf("%-15s %2s %4s | %9s %9s %10s %2s | %9s %9s %10s %2s | %8s\n", "deck", "K", "N", "cube dev", "AI",
-                "mass-1", "if", "fit dev", "AI", "mass-1", "if", "ref");
+    std::printf("%-19s %1s %5s | %8s %8s %9s %2s | %3s | %8s %8s %9s %2s %2s | %-28s | %7s\n", "deck", "K", "N",
+                "cube dev", "AI", "mass-1", "if", "pbp", "fit dev", "AI", "mass-1", "if", "bd", "fitted: how", "ref");
 
     struct Cost {
         std::string name;
-        double cpu_cube, cpu_fit;
-        long evals_cube, evals_fit, fit_evals;
-        int steps;
-        std::string method;
+        double cpu[3];
+        long evals[3];
+        long fit_evals;
         bool cube_refused;
     };
     std::vector<Cost> costs;
-    int bad_cube = 0, bad_fit = 0, cube_warned = 0, fit_warned = 0, cases = 0, refused = 0;
-    double worst_fit = 0, worst_fit_ai = 0, worst_fit_mass = 0;
+    int bad[3] = {}, warned[3] = {}, cases = 0, refused = 0, fallbacks = 0, bounds_missed = 0;
+    double worst_dev = 0, worst_ai = 0, worst_mass = 0;
+    std::vector<double> points;
     for (const Case& c : sweep()) {
         if (!only.empty() && c.name != only) continue;
-        const Outcome cube = run(c.deck, false);
-        const Outcome fit = run(c.deck, true);
+        Outcome o[3] = {run(c.deck, Mode::cube), run(c.deck, Mode::adaptive), run(c.deck, Mode::rule)};
         const traz::tensorref::Reference ref = reference(c.deck, nodes);
         const traz::tensorref::Reference ref0 = reference(c.deck, coarse);
         const double conv = std::fmax(std::fmax(std::fabs(ref.E - ref0.E), std::fabs(ref.R1 - ref0.R1)),
                                       std::fmax(std::fabs(ref.SD - ref0.SD), std::fabs(ref.mass - ref0.mass)));
-        const Deviation dc = compare(cube.rec, ref), df = compare(fit.rec, ref);
-        const int K = cube.rec.deck->nstage;
-        const bool cube_refused = cube.rec.outcome == traz::Outcome::refused;
+        Deviation dv[3];
+        for (int m = 0; m < 3; ++m) dv[m] = compare(o[m].rec, ref);
+        const traz::RunRecord& fit = o[2].rec;
+        const int K = fit.deck->nstage;
+        const bool cube_refused = !dv[0].computed;
+        char cube_cols[64];
         if (cube_refused)
-            std::printf("%-15s %2d %4d | %-36s | %9.2e %9.2e %10.2e %2d | %8.1e%s\n", c.name.c_str(), K,
-                        cube.rec.deck->napp, "refused by the range check", df.worst, df.ai, df.mass, df.ifail, conv,
-                        fit.rec.domain.fitted ? "" : "  (fit fell back to the cube)");
+            std::snprintf(cube_cols, sizeof cube_cols, "%-32s", o[0].rec.outcome == traz::Outcome::limits_refused
+                                                                    ? "refused (more than 100 applicants)"
+                                                                    : "refused by the range check");
         else
-            std::printf("%-15s %2d %4d | %9.2e %9.2e %10.2e %2d | %9.2e %9.2e %10.2e %2d | %8.1e%s\n", c.name.c_str(),
-                        K, cube.rec.deck->napp, dc.worst, dc.ai, dc.mass, dc.ifail, df.worst, df.ai, df.mass, df.ifail,
-                        conv, fit.rec.domain.fitted ? "" : "  (fit fell back to the cube)");
+            std::snprintf(cube_cols, sizeof cube_cols, "%8.2e %8.2e %9.2e %2d", dv[0].worst, dv[0].ai, dv[0].mass,
+                          dv[0].ifail);
+        std::printf("%-19s %1d %5d | %s | %3s | %8.2e %8.2e %9.2e %2d %2s | %-28s | %7.1e\n", c.name.c_str(), K,
+                    fit.deck->napp, cube_cols, dv[1].computed ? (dv[1].ok() ? "ok" : "no") : "-", dv[2].worst,
+                    dv[2].ai, dv[2].mass, dv[2].ifail, dv[2].bounds ? "y" : "n", how(fit).c_str(), conv);
         ++cases;
-        const bool cube_ok = dc.worst <= 2e-5 && dc.ai <= 3e-4 && std::fabs(dc.mass) <= 5e-6 && dc.ifail == 0;
-        const bool fit_ok = df.worst <= 2e-5 && df.ai <= 3e-4 && std::fabs(df.mass) <= 5e-6 && df.ifail == 0;
-        bad_cube += !cube_ok;
         refused += cube_refused;
-        bad_fit += !fit_ok;
-        cube_warned += cube.rec.mass.warned;
-        fit_warned += fit.rec.mass.warned;
-        worst_fit = std::fmax(worst_fit, df.worst);
-        worst_fit_ai = std::fmax(worst_fit_ai, df.ai);
-        worst_fit_mass = std::fmax(worst_fit_mass, std::fabs(df.mass));
-        costs.push_back({c.name, cube.cpu, fit.cpu, dc.evals, df.evals, fit.rec.domain.evaluations,
-                         fit.rec.domain.newton_steps, fit.rec.domain.method, cube_refused});
+        for (int m = 0; m < 3; ++m) {
+            bad[m] += !dv[m].ok();
+            warned[m] += o[m].rec.mass.warned;
+        }
+        fallbacks += !fit.integration.fallback.empty();
+        bounds_missed += !dv[2].bounds;
+        points.push_back(static_cast<double>(dv[2].evals));
+        worst_dev = std::fmax(worst_dev, dv[2].worst);
+        worst_ai = std::fmax(worst_ai, dv[2].ai);
+        worst_mass = std::fmax(worst_mass, std::fabs(dv[2].mass));
+        costs.push_back({c.name, {o[0].cpu, o[1].cpu, o[2].cpu}, {dv[0].evals, dv[1].evals, dv[2].evals},
+                         fit.domain.evaluations, cube_refused});
         std::fflush(stdout);
     }
-    std::printf("\nOutside the bounds (|dev| <= 2e-5, AI <= 3e-4 relative, |mass-1| <= 5e-6, ifail 0): "
-                "cube %d of %d (%d of them refused by the default mode's range check), fitted %d of %d.\n",
-                bad_cube, cases, refused, bad_fit, cases);
-    std::printf("Mass warnings: cube %d, fitted %d. Fitted worst: dev %.2e, AI %.2e, |mass-1| %.2e.\n\n",
-                cube_warned, fit_warned, worst_fit, worst_fit_ai, worst_fit_mass);
+    std::printf("\nOutside the bounds (|dev| <= 2e-5, AI <= 3e-4 relative, |mass-1| <= 5e-6, ifail 0) of %d decks: "
+                "cube %d (%d of them refused: range check or more than 100 applicants), fitted pass by pass %d, "
+                "fitted %d.\n",
+                cases, bad[0], refused, bad[1], bad[2]);
+    std::printf("Mass warnings: cube %d, fitted pass by pass %d, fitted %d. Fitted worst: dev %.2e, AI %.2e, "
+                "|mass-1| %.2e.\n",
+                warned[0], warned[1], warned[2], worst_dev, worst_ai, worst_mass);
+    std::printf("Fitted: error bounds missing the reference on %d decks; fallbacks to the adaptive integration %d; "
+                "median points per deck %.0f.\n\n",
+                bounds_missed, fallbacks, median(points));
 
-    std::printf("%-15s | %8s %8s %6s | %10s %10s | %6s %5s %s\n", "deck", "cube s", "fitted s", "ratio", "cube ev/p",
-                "fit ev/p", "fit ev", "steps", "shape");
-    double total_cube = 0, total_fit = 0, fit_only = 0;
+    std::printf("%-19s | %8s %8s %8s %9s | %9s %9s %7s | %6s\n", "deck", "cube s", "pbp s", "fitted s", "cube/fit",
+                "cube ev", "pbp ev", "fit ev", "fit's");
+    double total[3] = {}, only_fitted = 0;
     for (const Cost& c : costs) {
         if (c.cube_refused) {
-            std::printf("%-15s | %8s %8.3f %6s | %10s %10.0f | %6ld %5d %s\n", c.name.c_str(), "refused", c.cpu_fit, "",
-                        "", c.evals_fit / 7.0, c.fit_evals, c.steps, c.method.c_str());
-            fit_only += c.cpu_fit;
+            std::printf("%-19s | %8s %8.3f %8.4f %9s | %9s %9ld %7ld | %6ld\n", c.name.c_str(), "refused", c.cpu[1],
+                        c.cpu[2], "", "", c.evals[1], c.evals[2], c.fit_evals);
+            only_fitted += c.cpu[2];
             continue;
         }
-        std::printf("%-15s | %8.3f %8.3f %6.3f | %10.0f %10.0f | %6ld %5d %s\n", c.name.c_str(), c.cpu_cube, c.cpu_fit,
-                    c.cpu_fit / c.cpu_cube, c.evals_cube / 7.0, c.evals_fit / 7.0, c.fit_evals, c.steps,
-                    c.method.c_str());
-        total_cube += c.cpu_cube;
-        total_fit += c.cpu_fit;
+        std::printf("%-19s | %8.3f %8.3f %8.4f %9.1f | %9ld %9ld %7ld | %6ld\n", c.name.c_str(), c.cpu[0], c.cpu[1],
+                    c.cpu[2], c.cpu[0] / c.cpu[2], c.evals[0], c.evals[1], c.evals[2], c.fit_evals);
+        for (int m = 0; m < 3; ++m) total[m] += c.cpu[m];
     }
-    std::printf("\nTotal CPU seconds over the decks both modes compute: cube %.3f, fitted %.3f, ratio fitted/cube "
-                "%.3f\n(the decks only the fitted mode computes took %.3f s more)\n",
-                total_cube, total_fit, total_fit / total_cube, fit_only);
+    std::printf("\nTotal CPU seconds over the decks the cube computes: cube %.3f, fitted pass by pass %.3f, fitted %.3f "
+                "(cube/fitted %.1f)\n(the decks only the fitted modes compute took %.3f s more with --fitted)\n",
+                total[0], total[1], total[2], total[0] / total[2], only_fitted);
     return 0;
 }

@@ -1,10 +1,18 @@
-// Prints the CPU seconds of whole runs of decks (default: the example decks), per run and
-// per pass, with the integrand evaluations of each pass, on the scalar and on the vector path
-// of the normal probabilities side by side: the program runs itself once with TRAZ_SCALAR=1
-// and once with TRAZ_SCALAR=0 (the path is chosen once per process), then compares.
+// First the integrations side by side: CPU per run of the example decks and of the large
+// three-stage decks over the fixed cube, over the fitted domain pass by pass with the
+// adaptive integration (the fitted method before the rule), and over the fitted domain by the
+// rule in the fitted coordinates; the process start of the traz executable; whole traz
+// processes in the two modes of its command line. Then the CPU seconds of whole runs of decks
+// (default: the example decks), per run and per pass, with the integrand evaluations of each
+// pass, on the scalar and on the vector path of the normal probabilities side by side: the
+// program runs itself once with TRAZ_SCALAR=1 and once with TRAZ_SCALAR=0 (the path is
+// chosen once per process), then compares.
 //   bench_driver [--repeat N] [--rounds R] [deck ...]
 //     R rounds of both paths in turn (default 1); the summary takes the least time of each
+//   bench_driver --modes     (the integrations only)
 //   bench_driver --this-path [--repeat N] [deck ...]   (one path: the one this process takes)
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <x86intrin.h>
 
@@ -17,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "decks.hpp"
 #include "evaluate/evaluate.hpp"
 #include "views/report.hpp"
 #include "model/state.hpp"
@@ -112,6 +121,92 @@ std::vector<double> run_path(const char* scalar, const std::vector<std::string>&
     return seconds;
 }
 
+// CPU seconds of one run of the deck in the mode: repeats until half a second has passed.
+double cpu_per_run(const std::string& deck, bool fitted, bool adaptive, traz::RunRecord* last) {
+    traz::RunOptions opt;
+    opt.fitted = fitted;
+    opt.fitted_adaptive = adaptive;
+    int n = 0;
+    const float t0 = traz::cpu_seconds();
+    float t = t0;
+    do {
+        traz::RunRecord rec;
+        traz::compute(deck, rec, opt);
+        ++n;
+        t = traz::cpu_seconds();
+        if (last != nullptr) *last = std::move(rec);
+    } while (t - t0 < 0.5f || n < 3);
+    return (t - t0) / n;
+}
+
+// Median CPU seconds (user plus system) of whole processes of the command, over n runs.
+double process_cpu(const std::vector<std::string>& argv, int n) {
+    std::vector<double> times;
+    for (int i = 0; i < n; ++i) {
+        rusage before{}, after{};
+        getrusage(RUSAGE_CHILDREN, &before);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::FILE* null = std::fopen("/dev/null", "w");
+            if (null != nullptr) {
+                dup2(fileno(null), 1);
+                dup2(fileno(null), 2);
+            }
+            std::vector<char*> args;
+            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        getrusage(RUSAGE_CHILDREN, &after);
+        const auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * t.tv_usec; };
+        times.push_back(secs(after.ru_utime) - secs(before.ru_utime) + secs(after.ru_stime) - secs(before.ru_stime));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// The integrations side by side (see the top of this file).
+void compare_modes() {
+    struct Named {
+        std::string name, deck;
+    };
+    const std::string ex = std::string(TRAZ_SOURCE_DIR) + "/examples/";
+    std::vector<Named> decks;
+    for (const char* name : {"single-stage", "two-stage", "three-stage"}) decks.push_back({name, slurp(ex + name + ".deck")});
+    for (const traz::benchdecks::Case& c : traz::benchdecks::sweep())
+        if (c.name == "10p-n100-60-25-10" || c.name == "issue-example" || c.name == "3s-n100-r0.97")
+            decks.push_back({c.name, c.deck});
+    const std::string traz_exe = std::string(TRAZ_BINARY_DIR) + "/traz";
+    const double start = process_cpu({traz_exe, "--version"}, 101);
+    std::printf("== CPU ms per run: the fixed cube, the fitted domain pass by pass (adaptive), the fitted rule\n"
+                "   (in-process; 'with start' adds the traz process start, %.2f ms, the median CPU of 101 runs of\n"
+                "   traz --version)\n\n",
+                1e3 * start);
+    std::printf("%-20s %9s %9s %9s | %9s %9s | %8s %6s %6s  %s\n", "deck", "cube", "adaptive", "rule",
+                "cube+st", "rule+st", "cube/rule", "level", "points", "integrator");
+    for (const Named& d : decks) {
+        traz::RunRecord rec;
+        const double cube = cpu_per_run(d.deck, false, false, nullptr);
+        const double adaptive = cpu_per_run(d.deck, true, true, nullptr);
+        const double rule = cpu_per_run(d.deck, true, false, &rec);
+        std::printf("%-20s %9.3f %9.3f %9.3f | %9.3f %9.3f | %8.1f %6d %6ld  %s\n", d.name.c_str(), 1e3 * cube,
+                    1e3 * adaptive, 1e3 * rule, 1e3 * (cube + start), 1e3 * (rule + start),
+                    (cube + start) / (rule + start), rec.integration.level, rec.integration.points,
+                    rec.integration.integrator.c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\n== whole traz processes, median CPU ms of 21 runs: traz DECK, traz --fitted DECK\n");
+    for (const char* name : {"single-stage", "two-stage", "three-stage"}) {
+        const std::string path = ex + name + ".deck";
+        const double cube = process_cpu({traz_exe, path}, 21), rule = process_cpu({traz_exe, "--fitted", path}, 21);
+        std::printf("%-20s %9.2f %9.2f   cube/fitted %.1f\n", name, 1e3 * cube, 1e3 * rule, cube / rule);
+    }
+    std::printf("\n");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -124,6 +219,10 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--this-path") == 0) {
             this_path = true;
             continue;
+        }
+        if (std::strcmp(argv[i], "--modes") == 0) {
+            compare_modes();
+            return 0;
         }
         if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
@@ -142,6 +241,7 @@ int main(int argc, char** argv) {
             decks.push_back(std::string(TRAZ_SOURCE_DIR) + "/examples/" + name + ".deck");
 
     if (!this_path) {
+        compare_modes();
         std::vector<double> scalar, vector;
         const auto least = [](std::vector<double>& into, const std::vector<double>& times) {
             if (into.empty()) into = times;

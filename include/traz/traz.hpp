@@ -127,6 +127,13 @@ struct Result {
     bool mass_checked = false;           // the group-share passes were there to check the density
     double mass = NAN;                   // what the cut-score density integrates to (1 when whole)
     std::string domain;                  // "cube" or "fitted"
+    // Fitted integration: the rule's level, whether it was settled from outside, the
+    // integrand evaluations of the passes, and why the adaptive integration took over from
+    // the rule ("" when it did not).
+    int rule_level = 0;
+    bool rule_level_settled = false;
+    long points = 0;
+    std::string fallback;
     std::vector<std::string> warnings;   // one line each
     std::string library_messages;        // message blocks of the numerical library, if any
     double cpu_seconds = 0.0;
@@ -136,6 +143,10 @@ struct Result {
 
 struct Options {
     std::string source;  // the deck's file name, for diagnostics and the views ("" for none)
+    // Fitted integration: the level of the rule in the fitted coordinates, settled (0: raised
+    // until relerr is met, or the adaptive integration takes over). A run given the level a
+    // sweep settled on gives that sweep's numbers.
+    int fitted_level = 0;
 };
 
 // Evaluates a design. A design the checks refuse gives a result that is not ok() with its
@@ -162,6 +173,10 @@ struct SweepSpec {
     int jobs = 0;                // threads (0: every core)
     int shard_index = 1, shard_count = 1;  // points I, I+N, I+2N, ... only
     std::string source;          // the base deck's file name, for the rows and diagnostics
+    // Fitted integration: the rule's level for every point. 0: the sweep settles it before
+    // the first point, one above the highest level the grid's corners need (their results
+    // then change smoothly from point to point); every point records it.
+    int fitted_level = 0;
     // Called on the calling thread with the points done so far (in any order) and the total,
     // about four times a second and at the end: for a progress bar.
     std::function<void(int done, int total)> progress;

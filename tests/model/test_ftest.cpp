@@ -332,3 +332,27 @@ TEST(FtestPoint, RestoredBitForBit)
 }
 
 } // namespace
+
+// All selectors from one evaluation of a point: what ftest gives selector by selector, bit
+// for bit (zero outside the density too), and the point restored.
+TEST(FtestPoint, SelectorsAtOnceEqualOneByOne)
+{
+    pool(8, {6, 4, 2}, {0.5, 0.3, 0.4}, {0.3, 0.4, 0.5});
+    two_groups(0.3, 0.8, {0.9, 0.6, 0.5});
+    traz::prepare_state(st);
+    const int izs[] = {1, 2, 3, 5, 9, 10, 11, 0, 7};
+    const double pts[][3] = {{0.1, -0.3, 1.7}, {1.0 / 3.0, 2.0 / 7.0, -0.5}, {40.0, 0.1, 0.2}};
+    for (const auto& p : pts)
+        for (int K : {2, 3}) {
+            double z[3], all[9];
+            std::memcpy(z, p, sizeof z);
+            traz::ftest_selectors(st, izs, 9, K, z, all);
+            EXPECT_EQ(std::memcmp(z, p, sizeof z), 0);
+            for (int i = 0; i < 9; ++i) {
+                st_iz = izs[i];
+                double one = -1.0;
+                ftest(K, z, 1, &one);
+                EXPECT_EQ(std::memcmp(&one, &all[i], sizeof one), 0) << K << " selector " << izs[i];
+            }
+        }
+}

@@ -32,6 +32,14 @@ runs = json.loads(run("--format", "json", *decks).stdout)
 jsonschema.validate(runs, schema, cls=jsonschema.Draft202012Validator)
 check(len(runs) == 3, "one JSON object per deck")
 
+# Fitted runs record the rule that integrated them; the examples need no fallback.
+fitted = json.loads(run("--fitted", "--format", "json", *decks).stdout)
+jsonschema.validate(fitted, schema, cls=jsonschema.Draft202012Validator)
+for r in fitted:
+    rule = r["integration_domain"]["rule"]
+    check(rule["integrator"] == "rule" and rule["met"] and rule["fallback"] is None and rule["points"] > 0,
+          f"{r['source']}: fitted by the rule without a fallback")
+
 rows = list(csv.DictReader(io.StringIO(run("--format", "csv", *decks).stdout)))
 check(len(rows) == 3, "one CSV row per deck")
 

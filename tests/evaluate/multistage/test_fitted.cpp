@@ -95,6 +95,42 @@ INSTANTIATE_TEST_SUITE_P(Decks, FittedAccuracy,
                          [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------------------------------
+// How the fitted passes were integrated: the ridge deck by the rule (its bounds holding the
+// reference), the 100 -> 99 -> 98 -> 97 pool by one cubature of all quantities after the
+// rule reached its last level; the per-pass adaptive integration stays reachable.
+TEST(FittedRule, RuleWithHonestBoundsAndTheCubatureAfterIt) {
+    const traz::RunRecord ridge = computed(kRidge, true);
+    const traz::FittedIntegration& fi = ridge.integration;
+    ASSERT_TRUE(fi.used);
+    EXPECT_EQ(fi.integrator, "rule");
+    EXPECT_TRUE(fi.met);
+    EXPECT_EQ(fi.fallback, "");
+    EXPECT_EQ(fi.points, fi.rule_points);
+    for (const traz::PassRecord& p : ridge.passes) EXPECT_EQ(p.evaluations, fi.points);
+    bool ok = false;
+    const traz::tensorref::Reference ref = traz::tensorref::tensor_reference(kRidge, 32, ok);
+    ASSERT_TRUE(ok);
+    const traz::Results& r = ridge.results;
+    EXPECT_LE(std::fabs(r.criterion.value - ref.E), r.criterion.error);
+    EXPECT_LE(std::fabs(r.rate1.value - ref.R1), r.rate1.error);
+    EXPECT_LE(std::fabs(r.ai.value - ref.AI), r.ai.error);
+    EXPECT_LE(std::fabs(r.sd.value - ref.SD), r.sd.error);
+
+    const traz::RunRecord edge = computed(kPool100To97, true);
+    EXPECT_EQ(edge.integration.integrator, "cubature");
+    EXPECT_NE(edge.integration.fallback, "");
+    EXPECT_TRUE(edge.domain.boxed);
+    EXPECT_GT(edge.integration.points, edge.integration.rule_points);
+
+    traz::RunRecord adaptive;
+    traz::RunOptions opt;
+    opt.fitted = opt.fitted_adaptive = true;
+    traz::compute(kRidge, adaptive, opt);
+    EXPECT_FALSE(adaptive.integration.used);
+    EXPECT_NEAR(adaptive.results.criterion.value, ref.E, 2e-5);
+}
+
+// ---------------------------------------------------------------------------------------
 // The default run warns exactly when the share passes miss 1 by more than the threshold:
 // the ridge deck loses 3e-3 over the cube, the two-stage example nothing. (Over the fitted
 // domain the ridge deck holds its mass: FittedAccuracy.)
