@@ -88,6 +88,7 @@ std::string comma_hint(const std::vector<std::pair<int, std::string>>& commas, i
     for (const auto& [line, text] : commas) {
         if (line < first || line > last) continue;
         const std::size_t comma = text.find(',');
+        if (comma == std::string::npos) continue;
         std::string point = text;
         point[comma] = '.';
         return " (\"" + text + "\" on line " + std::to_string(line) + " reads as two values, " + text.substr(0, comma) +
@@ -143,9 +144,10 @@ bool DeckReader::next_line() {
     for (std::size_t i = pos_ + 1; i + 1 < line_end_; ++i)
         if (text_[i] == ',' && is_digit(text_[i - 1]) && is_digit(text_[i + 1])) {
             std::size_t a = i - 1, b = i + 1;
-            while (a > pos_ && !is_blank(text_[a - 1]) && text_[a - 1] != ',') --a;
-            while (b + 1 < line_end_ && !is_blank(text_[b + 1]) && text_[b + 1] != ',') ++b;
-            decimal_commas_.emplace_back(line_no_, std::string(text_.substr(a, std::min<std::size_t>(b - a + 1, 40))));
+            // The number around it, at most 20 characters on either side.
+            while (a > pos_ && a + 20 > i && !is_blank(text_[a - 1]) && text_[a - 1] != ',') --a;
+            while (b + 1 < line_end_ && b < i + 20 && !is_blank(text_[b + 1]) && text_[b + 1] != ',') ++b;
+            decimal_commas_.emplace_back(line_no_, std::string(text_.substr(a, b - a + 1)));
             break;
         }
     return true;

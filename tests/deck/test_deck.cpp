@@ -71,6 +71,19 @@ TEST(DeckReading, LeftoversAfterAStatementAreIgnored) {
                                "2 0.3 7 8\n0.5 1.5\n1.0e-4 100000 3.0 trailing\n"));
 }
 
+// Numbers left over on a statement's line warn (a comment that starts with one number does
+// not); a comma between two digits is named in the warning, however long its number.
+TEST(DeckReading, LeftoverValuesWarnAndDecimalCommasAreNamed) {
+    Deck d = read_ok("2 1 20 5 3 applicants\n0.6 0.4\n0,5 0,3\n0.2\n0.4 0.1 0.3 0.2\n2 0.3 7\n0.5\n"
+                     "1.0e-4 100000 " + std::string(50, '-') + "1,5\n");
+    ASSERT_EQ(d.lines.notes.size(), 2u);
+    EXPECT_EQ(d.lines.notes[0], "line 3 has 4 values, statement 3 needs 2: the rest is ignored (\"0,5\" on line 3 "
+                                "reads as two values, 0 and 5: write 0.5 for a decimal fraction)");
+    EXPECT_EQ(d.lines.notes[1], "line 5 has 4 values, statement 5 needs 2: the rest is ignored");
+    ASSERT_EQ(d.lines.decimal_commas.size(), 2u);
+    EXPECT_EQ(d.lines.decimal_commas[1], std::make_pair(8, std::string(19, '-') + "1,5"));
+}
+
 TEST(DeckReading, StatementNeverTakesValuesFromPreviousLine) {
     // The surplus 0.9 after the counts would be a weight if the next statement read on.
     const Deck d = read_ok("2 1 20 5 0.9\n0.6 0.4\n0.5 0.3\n0.2\n0.4 0.1\n2 0.3 7\n0.5\n1.0e-4 100000\n");
