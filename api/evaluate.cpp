@@ -48,10 +48,20 @@ std::string text_of(std::FILE* f) {
 
 } // namespace
 
+Integration integration_named(std::string_view name) {
+    if (name == "automatic") return Integration::automatic;
+    if (name == "cube") return Integration::cube;
+    if (name == "fitted") return Integration::fitted;
+    Diagnostic d;
+    d.message = "integration \"" + std::string(name) + "\": expected automatic, cube or fitted";
+    throw Error(d);
+}
+
 RunOptions run_options(Integration integration, const Options& options) {
     RunOptions opt;
     opt.source = options.source;
     opt.fitted = integration == Integration::fitted;
+    opt.cube_only = integration == Integration::cube;
     opt.fitted_level = options.fitted_level;
     return opt;
 }

@@ -84,6 +84,7 @@ struct Options {
     std::string output;
     std::string format = "report";
     bool fitted = false;
+    std::string domain = "automatic";
     int fitted_level = 0;
 };
 
@@ -111,7 +112,7 @@ int run_decks(const Options& o) {
         if (traz::read_input(decks[i], text, why)) {
             traz::Options run{decks[i]};
             run.fitted_level = o.fitted_level;
-            result = traz::evaluate_deck(text, run, o.fitted ? traz::Integration::fitted : traz::Integration::automatic);
+            result = traz::evaluate_deck(text, run, traz::integration_named(o.fitted ? "fitted" : o.domain));
             std::fputs(result.library_messages.c_str(), stderr);
         } else {
             auto unreadable = std::make_shared<traz::RunRecord>();
@@ -153,7 +154,14 @@ int run(int argc, char** argv) {
         ->check(CLI::IsMember({"report", "json", "csv"}))
         ->option_text("report|json|csv (default report)");
     app.add_flag("--fitted", o.fitted,
-                 "Integrate over a domain fitted to the cut-score density instead of the fixed cube");
+                 "Integrate over a domain fitted to the cut-score density instead of the fixed cube "
+                 "(the same as --domain fitted)");
+    app.add_option("--domain", o.domain,
+                   "automatic: the fixed cube, recomputed over the fitted domain when the cube loses density; "
+                   "fitted: the fitted domain (for new work, speed and large pools); cube: the classic numbers "
+                   "only, to reproduce a classic report exactly")
+        ->check(CLI::IsMember({"automatic", "cube", "fitted"}))
+        ->option_text("automatic|cube|fitted (default automatic)");
     app.add_option("--fitted-level", o.fitted_level,
                    "With --fitted: the level of the rule in the fitted coordinates, instead of raising it "
                    "until the accuracy is met (a fitted sweep names the level it settled on)")
@@ -185,6 +193,9 @@ int run(int argc, char** argv) {
         ->option_text("N");
     sweep->add_option("--shard", shard, "Run points I, I+N, I+2N, ... only (for a cluster)")->option_text("I/N");
     sweep->add_flag("--fitted", so.fitted, "Integrate over domains fitted to the cut-score density");
+    sweep->add_option("--domain", so.domain, "As for traz: automatic, cube or fitted")
+        ->check(CLI::IsMember({"automatic", "cube", "fitted"}))
+        ->option_text("automatic|cube|fitted");
     sweep->add_option("--fitted-level", so.fitted_level,
                       "With --fitted: the rule's level for every point (default: settled by the sweep, one "
                       "above what the grid's corners need)")
@@ -222,6 +233,11 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "traz: %s (traz --help for usage)\n", e.what());
         return traz::kRunBadDeck;
     }
+    for (const auto& [fitted, domain] : {std::pair{o.fitted, o.domain}, {so.fitted, so.domain}})
+        if (fitted && domain == "cube") {
+            std::fprintf(stderr, "traz: --fitted and --domain cube contradict each other (traz --help for usage)\n");
+            return traz::kRunBadDeck;
+        }
     if (deck_help) {
         std::fputs(kDeckHelp, stdout);
         return std::fflush(stdout) == 0 ? traz::kRunOk : traz::kRunWriteError;

@@ -234,7 +234,7 @@ int run_sweep(const SweepOptions& o) {
         std::fprintf(stderr, "traz: %s: %s\n", o.base.c_str(), e.what());
         return kRunBadDeck;
     }
-    if (o.fitted) base.integration = Integration::fitted;
+    base.integration = integration_named(o.fitted ? "fitted" : o.domain);
     spec.vary = o.vary;
     if (!o.mix_to.empty() && !parse_weights(o.mix_to, spec.mix_to, why)) {
         std::fprintf(stderr, "traz: sweep: --mix-to %s\n", why.c_str());

@@ -18,6 +18,7 @@ struct SweepOptions {
     int jobs = 0;                      // 0: every core
     int shard_index = 1, shard_count = 1;  // run points I, I+N, I+2N, ... (1-based)
     bool fitted = false;
+    std::string domain = "automatic";  // automatic, cube or fitted (--fitted: fitted)
     int fitted_level = 0;              // 0: the sweep settles the fitted rule's level
     bool progress = true;              // a progress bar when standard error is a terminal
 };

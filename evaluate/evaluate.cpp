@@ -204,6 +204,8 @@ std::string rough(double x) {
     return mant + "e" + (neg ? "-" : "") + ex;
 }
 
+constexpr double kVisibleDeficit = 2.5e-5;
+
 // The group-share passes (selectors 2 .. g+1) add up to the integral of the bare cut-score
 // density over the integration domain, which is 1 when the domain holds all of its mass.
 // A sum further from 1 than the integrator's accuracy can explain means that part of the
@@ -224,7 +226,11 @@ void check_mass(RunRecord& rec, double accuracy) {
     if (found != g) return;
     m.done = true;
     m.mass = sum;
-    m.threshold = std::fmax(2e-5, 0.2 * accuracy) + spent;
+    // The allowance for spent budgets stops where a deficit would show in the printed digits
+    // (half a unit of the fourth decimal, halved again for results that weigh the lost density
+    // by more than 1).
+    const double base = std::fmax(2e-5, 0.2 * accuracy);
+    m.threshold = std::fmax(base, std::fmin(base + spent, kVisibleDeficit));
     const double off = std::fabs(sum - 1.0);
     if (!(off <= m.threshold)) {
         m.warned = true;
@@ -239,7 +245,9 @@ void check_mass(RunRecord& rec, double accuracy) {
                         " instead of 1 over the integration domain; the results may be off by about " +
                         rough(off) + ".";
         const FittedIntegration& fi = rec.integration;
-        if (!rec.domain.fitted)
+        if (spent > 0.0)
+            w += " The passes spent their budget before they met the accuracy: raise maxcls.";
+        else if (!rec.domain.fitted)
             w += " Rerun with --fitted.";
         else if (fi.used && fi.integrator == "rule" && !fi.met)
             w += " The fitted rule's settled level is too low for this deck.";
@@ -247,6 +255,122 @@ void check_mass(RunRecord& rec, double accuracy) {
             w += " The fitted domain did not hold it either.";
         rec.warnings.push_back(w);
     }
+}
+
+// "1.1e-2": two significant digits, for the density a domain lost.
+std::string two_digits(double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1e", x);
+    std::string t(buf);
+    const std::size_t e = t.find('e');
+    if (e == std::string::npos) return t;
+    std::string ex = t.substr(e + 1);
+    const bool neg = !ex.empty() && ex[0] == '-';
+    if (!ex.empty() && (ex[0] == '-' || ex[0] == '+')) ex.erase(0, 1);
+    while (ex.size() > 1 && ex[0] == '0') ex.erase(0, 1);
+    return t.substr(0, e) + "e" + (neg ? "-" : "") + ex;
+}
+
+std::string short_number(double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", x);
+    return buf;
+}
+
+// Group differences in selection research lie within a few SDs; beyond this an effect size is
+// more likely a typo.
+constexpr double kPlausibleEffect = 5.0;
+
+// The passes one by one over rec.domain (the classic cube, or a domain fitted for them).
+void integrate_passes(const SelectionState& model, const Deck& d, int npass, int maxcls, RunRecord& rec) {
+    const Domain& domain = rec.domain;
+    double result = 0.0, abserr = 0.0;  // carried over a refused cubature call
+    for (int pass = 1; pass <= npass; ++pass) {
+        PassRecord r;
+        r.pass = pass;
+        r.iz = selector_of_pass(pass);
+        r.multistage = d.nstage > 1;
+        const Integral in = d.nstage == 1 ? quadrature_pass(model, r.iz, &domain)
+                                          : cubature_pass(model, r.iz, d.relerr, maxcls, &domain);
+        r.evaluations = in.evaluations;
+        r.status = in.status;
+        r.carried = take_integral(in, r.multistage, result, abserr);
+        r.result = result;
+        r.abserr = abserr;
+        rec.passes.push_back(r);
+    }
+}
+
+// From the passes to the results: the mass check, each pass's rule of the plan, the results
+// with their bounds, and the warnings they call for.
+void finish_results(const SelectionState& model, const Deck& d, RunRecord& rec) {
+    // The quadrature of one stage works to 1e-6; the cubature (and the fitted rule) to the
+    // deck's accuracy. The results' bounds then take in the mass the domain missed.
+    check_mass(rec, d.nstage == 1 ? 1.0e-6 : d.relerr);
+    const double lost = rec.mass.done ? std::fabs(1.0 - rec.mass.mass) : 0.0;
+    PassValues q;
+    bool negative_variance = false, unnamed = false;
+    for (PassRecord& r : rec.passes) {
+        q.result = r.result;
+        q.abserr = r.abserr;
+        use_result(model, q, r, lost);
+        // A variance of the average below 0 (passes that spent their budget) has no square
+        // root: the report shows asterisks.
+        negative_variance = negative_variance || (r.use == PassUse::sd && !(r.sd >= 0.0));
+        unnamed = unnamed || r.use == PassUse::other;
+    }
+    collect_results(rec);
+    if (negative_variance)
+        rec.warnings.push_back("the variance of the average criterion score came out negative, so its SD "
+                               "is not a number: the passes are not accurate enough (see the Ifail lines; "
+                               "raise maxcls)");
+    // The pass plan is built for two groups: with one, selectors 9 and 10 name no quantity,
+    // yet the report shows their integrals on criterion-score lines.
+    if (unnamed)
+        rec.warnings.push_back("with one group, passes 5 and 6 integrate the bare cut-score density: their "
+                               "\"Expected Criterion Score Selected\" lines show its integral, not a criterion "
+                               "score (the first such line is the criterion score; 4 passes give every result "
+                               "one group has)");
+}
+
+// The cube lost density: every pass again over the fitted domain. The default mode reports
+// those results (the warnings of the cube's run, from `before` on, give way to the line that
+// says so); with cube_only the cube's results stay, their bounds widened by their distance
+// from the fitted domain's results and those results' own bounds.
+void recompute_fitted(const SelectionState& model, const Deck& d, int npass, int maxcls, bool cube_only,
+                      std::size_t before, RunRecord& rec) {
+    RunRecord fit;
+    *fit.deck = d;
+    if (!integrate_fitted(model, d, npass, maxcls, 0, fit)) {
+        rec.warnings.push_back("the passes could not be recomputed over a fitted domain (" + fit.domain.note +
+                               "): the cube's results stand.");
+        return;
+    }
+    finish_results(model, d, fit);
+    if (cube_only) {
+        Results& r = rec.results;
+        const Results& f = fit.results;
+        for (auto [mine, theirs] : {std::pair{&r.criterion, &f.criterion}, {&r.rate1, &f.rate1}, {&r.rate2, &f.rate2},
+                                    {&r.ai, &f.ai}, {&r.impact, &f.impact}, {&r.sd, &f.sd},
+                                    {&r.proportion, &f.proportion}})
+            if (mine->present() && theirs->present())
+                mine->error += std::fabs(mine->value - theirs->value) + theirs->error;
+        rec.cube_kept = true;
+        for (std::size_t i = before; i < rec.warnings.size(); ++i)
+            if (rec.warnings[i].starts_with("the cut-score density integrates to "))
+                rec.warnings[i] += " --domain cube keeps these results; their error bounds take in how far they lie "
+                                   "from the fitted domain's (which the default mode reports).";
+        return;
+    }
+    rec.cube_lost = 1.0 - rec.mass.mass;
+    rec.passes = std::move(fit.passes);
+    rec.results = fit.results;
+    rec.mass = fit.mass;
+    rec.domain = fit.domain;
+    rec.integration = fit.integration;
+    rec.warnings.resize(before);
+    rec.warnings.push_back("integration domain: " + domain_fallback_words(rec.cube_lost));
+    rec.warnings.insert(rec.warnings.end(), fit.warnings.begin(), fit.warnings.end());
 }
 
 } // namespace
@@ -357,68 +481,51 @@ void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         return;
     }
 
-    // The integration domain: the classic one, or one fitted to the density. Fitted, all
-    // passes come at once from the rule in the fitted coordinates (or its fallback).
-    const Domain& domain = rec.domain;
+    // Effect sizes far beyond any group difference seen in selection are more likely typos
+    // (10 for 1.0) than designs: computed, but said.
+    for (int i = 1; i <= d.npred; ++i)
+        if (std::fabs(d.Eft(1, i)) > kPlausibleEffect)
+            rec.warnings.push_back("predictor " + std::to_string(i) + "'s effect size " + short_number(d.Eft(1, i)) +
+                                   " lies beyond the plausible range of a group difference, -5 to 5 within-group "
+                                   "SDs; is it a typo?");
+    if (std::fabs(d.efc[0]) > kPlausibleEffect)
+        rec.warnings.push_back("the criterion effect size " + short_number(d.efc[0]) + " lies beyond the plausible "
+                               "range of a group difference, -5 to 5 within-group SDs; is it a typo?");
+
     rec.fitted_requested = opt.fitted;
     const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
     const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
-    bool integrated = false;
-    if (opt.fitted && !opt.fitted_adaptive) {
-        integrated = integrate_fitted(model, d, npass, maxcls, opt.fitted_level, rec);
+    if (opt.fitted) {
+        // Fitted, all passes come at once from the rule in the fitted coordinates (or its
+        // fallback); the passes run one by one over the cube when the shape cannot be fitted.
+        bool integrated = false;
+        if (!opt.fitted_adaptive) {
+            integrated = integrate_fitted(model, d, npass, maxcls, opt.fitted_level, rec);
+        } else {
+            rec.domain = fit_domain(model);
+            if (!rec.domain.fitted)
+                rec.warnings.push_back("the integration domain could not be fitted (" + rec.domain.note +
+                                       "); the classic domain is used.");
+        }
+        if (!integrated) integrate_passes(model, d, npass, maxcls, rec);
+        finish_results(model, d, rec);
     } else {
-        rec.domain = opt.fitted ? fit_domain(model) : cube_domain(d.nstage);
-        if (opt.fitted && !domain.fitted)
-            rec.warnings.push_back("the integration domain could not be fitted (" + domain.note +
-                                   "); the classic domain is used.");
+        // The classic cube; when it lost density, every pass again over the fitted domain.
+        const std::size_t before = rec.warnings.size();
+        rec.domain = cube_domain(d.nstage);
+        integrate_passes(model, d, npass, maxcls, rec);
+        finish_results(model, d, rec);
+        if (rec.mass.warned) recompute_fitted(model, d, npass, maxcls, opt.cube_only, before, rec);
     }
-
-    double result = 0.0, abserr = 0.0;  // carried over a refused cubature call
-    for (int pass = 1; pass <= npass && !integrated; ++pass) {
-        PassRecord r;
-        r.pass = pass;
-        r.iz = selector_of_pass(pass);
-        r.multistage = d.nstage > 1;
-        const Integral in = d.nstage == 1 ? quadrature_pass(model, r.iz, &domain)
-                                          : cubature_pass(model, r.iz, d.relerr, maxcls, &domain);
-        r.evaluations = in.evaluations;
-        r.status = in.status;
-        r.carried = take_integral(in, r.multistage, result, abserr);
-        r.result = result;
-        r.abserr = abserr;
-        rec.passes.push_back(r);
-    }
-    // The quadrature of one stage works to 1e-6; the cubature (and the fitted rule) to the
-    // deck's accuracy. The results' bounds then take in the mass the domain missed.
-    check_mass(rec, d.nstage == 1 ? 1.0e-6 : d.relerr);
-    const double lost = rec.mass.done ? std::fabs(1.0 - rec.mass.mass) : 0.0;
-    PassValues q;
-    bool negative_variance = false, unnamed = false;
-    for (PassRecord& r : rec.passes) {
-        q.result = r.result;
-        q.abserr = r.abserr;
-        use_result(model, q, r, lost);
-        // A variance of the average below 0 (passes that spent their budget) has no square
-        // root: the report shows asterisks.
-        negative_variance = negative_variance || (r.use == PassUse::sd && !(r.sd >= 0.0));
-        unnamed = unnamed || r.use == PassUse::other;
-    }
-    collect_results(rec);
-    if (negative_variance)
-        rec.warnings.push_back("the variance of the average criterion score came out negative, so its SD "
-                               "is not a number: the passes are not accurate enough (see the Ifail lines; "
-                               "raise maxcls)");
-    // The pass plan is built for two groups: with one, selectors 9 and 10 name no quantity,
-    // yet the report shows their integrals on criterion-score lines.
-    if (unnamed)
-        rec.warnings.push_back("with one group, passes 5 and 6 integrate the bare cut-score density: their "
-                               "\"Expected Criterion Score Selected\" lines show its integral, not a criterion "
-                               "score (the first such line is the criterion score; 4 passes give every result "
-                               "one group has)");
     rec.cpu_end = clock();
 }
 
 } // namespace
+
+std::string domain_fallback_words(double cube_lost) {
+    return cube_lost >= 0.0 ? "fitted (the fixed range lost " + two_digits(cube_lost) + " of the density)"
+                            : "fitted (the fixed range's density came to " + two_digits(-cube_lost) + " more than 1)";
+}
 
 int exit_status(const RunRecord& rec) {
     switch (rec.outcome) {

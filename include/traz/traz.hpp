@@ -30,10 +30,14 @@ struct DeckLines;  // where each item of a deck's text stood
 
 // How the passes integrate over the stage cut scores.
 enum class Integration {
-    automatic,  // the fixed cube, recomputed over the fitted domain when the cube loses density
-    cube,       // the fixed cube [-4.5, 4.5] per stage ([-6.5, 6.5] for one stage), nothing else
+    automatic,  // the fixed cube, every pass recomputed over the fitted domain when the cube loses density
+    cube,       // the fixed cube [-4.5, 4.5] per stage ([-6.5, 6.5] for one stage) and its numbers, however
+                // much density it loses (then a warning, and bounds widened by a run over the fitted domain)
     fitted,     // a domain fitted to the cut-score density
 };
+
+// "automatic", "cube" or "fitted" (the command line's --domain); throws Error for another name.
+Integration integration_named(std::string_view name);
 
 struct Stage {
     std::vector<double> weights;  // one per predictor; 0 leaves a predictor out of this stage

@@ -82,11 +82,12 @@ TEST_F(Outputs, RefusalsStatusesAndDiagnostics) {
         {"$T big.deck --format json", 1, limits, "\"diagnostic\": \"deck statement 1 (predictors, stages, applicants"},
         {"$T big.deck single-stage.deck --format csv", 1, limits, "big.deck,refused_after_echo,"},
         {"$T sweep single-stage.deck --vary napp=50,101", 1, "1 of 2 points refused", "refused_after_echo"},
-        // Leftover values warn; a decimal comma gets its hint; a typo is not sent to --fitted.
+        // Leftover values warn; a decimal comma gets its hint; a likely typo is computed and said.
         {"$T extra.deck --format csv", 0, "warning: line 1 has 5 values, statement 1 needs 4: the rest is ignored",
          "warning: line 1 has 5 values"},
         {"$T comma.deck", 1, "validity 5 of predictor 2 is outside [-1, 1] (\"0,5\" on line 3 reads as two values, 0 and 5: write 0.5", ""},
-        {"$T typo.deck", 1, "predictor 1's effect size 10 lies beyond the plausible range of a group difference, -5 to 5", ""},
+        {"$T typo.deck", 0, "warning: predictor 1's effect size 10 lies beyond the plausible range of a group difference, -5 to 5",
+         "   integration domain: fitted (the fixed range lost "},
         // The command line: shards, grids and plot formats refused before any point.
         {"$T sweep two-stage.deck --vary pg=0.1:0.5:0.1 --shard 4294967297/4294967298", 1, "expected I/N with 1 <= I <= N", ""},
         {"$T sweep two-stage.deck --vary pg=0.1:0.5:0.1 --shard 1/99999999999", 1, "expected I/N", ""},
