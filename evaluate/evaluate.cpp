@@ -3,6 +3,7 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_integration.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -333,6 +334,14 @@ void finish_results(const SelectionState& model, const Deck& d, RunRecord& rec) 
                                "one group has)");
 }
 
+// The largest error estimate of the passes relative to their results.
+double largest_relative_error(const RunRecord& rec) {
+    double worst = 0.0;
+    for (const PassRecord& p : rec.passes)
+        worst = std::fmax(worst, p.abserr / std::fmax(std::fabs(p.result), 1e-300));
+    return worst;
+}
+
 // The cube lost density: every pass again over the fitted domain. The default mode reports
 // those results (the warnings of the cube's run, from `before` on, give way to the line that
 // says so); with cube_only the cube's results stay, their bounds widened by their distance
@@ -345,6 +354,21 @@ void recompute_fitted(const SelectionState& model, const Deck& d, int npass, int
         rec.warnings.push_back("the passes could not be recomputed over a fitted domain (" + fit.domain.note +
                                "): the cube's results stand.");
         return;
+    }
+    // The rule could not meet the deck's accuracy and the cubature after it spent the deck's
+    // budget (a relerr of 0, a small maxcls): the rule's last level may have done better.
+    const auto spent = [](const RunRecord& r) {
+        return std::any_of(r.passes.begin(), r.passes.end(), [](const PassRecord& p) { return p.status == 1; });
+    };
+    if (!fit.integration.fallback.empty() && spent(fit)) {
+        RunRecord rule;
+        *rule.deck = d;
+        if (integrate_fitted(model, d, npass, maxcls, fit.integration.level, rule) &&
+            largest_relative_error(rule) < largest_relative_error(fit)) {
+            rule.warnings.clear();  // the level was not the caller's: no "settled level" warning
+            rule.integration.level_settled = false;
+            fit = std::move(rule);
+        }
     }
     finish_results(model, d, fit);
     if (cube_only) {
@@ -524,7 +548,8 @@ void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
 
 std::string domain_fallback_words(double cube_lost) {
     return cube_lost >= 0.0 ? "fitted (the fixed range lost " + two_digits(cube_lost) + " of the density)"
-                            : "fitted (the fixed range's density came to " + two_digits(-cube_lost) + " more than 1)";
+                            : "fitted (the density over the fixed range came to " + two_digits(-cube_lost) +
+                                  " more than 1)";
 }
 
 int exit_status(const RunRecord& rec) {

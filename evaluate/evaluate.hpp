@@ -52,8 +52,10 @@ void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt =
 void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt = {});
 
 // How the default mode names its recomputation over the fitted domain, from the density the
-// cube lost (1 - its mass): "fitted (the fixed range lost 1.1e-2 of the density)". The report
-// line and the warning say "integration domain: " and this.
+// cube lost (1 - its mass): "fitted (the fixed range lost 1.1e-2 of the density)", or, when the
+// cube's mass came to more than 1, "fitted (the density over the fixed range came to 4.2e-2
+// more than 1)". The report line and the warning say "integration domain: " and this (no
+// apostrophe: the report's record layouts quote with it).
 std::string domain_fallback_words(double cube_lost);
 
 // The exit status a run with this record ends with.
