@@ -99,6 +99,7 @@ Result result_of(std::shared_ptr<RunRecord> rec, std::string messages) {
     r.mass_checked = rec->mass.done;
     r.mass = rec->mass.mass;
     r.domain = rec->outcome == Outcome::computed ? rec->domain_kind() : "";
+    r.cube_lost = rec->cube_lost;
     r.rule_level = rec->integration.level;
     r.rule_level_settled = rec->integration.level_settled;
     r.points = rec->integration.points;

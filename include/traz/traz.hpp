@@ -131,6 +131,9 @@ struct Result {
     bool mass_checked = false;           // the group-share passes were there to check the density
     double mass = NAN;                   // what the cut-score density integrates to (1 when whole)
     std::string domain;                  // "cube" or "fitted"
+    // The default mode recomputed every pass over the fitted domain because the fixed cube lost
+    // this much of the cut-score density (NaN when it did not).
+    double cube_lost = NAN;
     // Fitted integration: the rule's level, whether it was settled from outside, the
     // integrand evaluations of the passes, and why the adaptive integration took over from
     // the rule ("" when it did not).

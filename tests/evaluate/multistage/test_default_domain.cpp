@@ -82,7 +82,9 @@ TEST(DefaultDomain, RecomputesOverTheFittedDomainWhenTheCubeLosesDensity) {
     expect_bounds_hold(cube.rec.results, ref, "cube");
 
     // The library's Integration names the same three.
-    EXPECT_EQ(traz::evaluate_deck(kRidge, {}, traz::Integration::automatic).domain, "fitted");
+    const traz::Result api = traz::evaluate_deck(kRidge, {}, traz::Integration::automatic);
+    EXPECT_EQ(api.domain, "fitted");
+    EXPECT_EQ(api.cube_lost, automatic.rec.cube_lost);
     EXPECT_EQ(traz::evaluate_deck(kRidge, {}, traz::Integration::cube).domain, "cube");
 }
 
