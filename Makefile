@@ -1,10 +1,12 @@
 # TRAZ: set-up, build, run and test on a Debian machine (run as root for the package step).
-#   make run    installs missing packages, builds, runs the default example deck
-#   make test   installs missing packages, builds, runs all tests (the library, the command line,
-#               the Python module through CTest, then R CMD check of the R package, see r-check)
+#   make run     installs missing packages, builds traz only, runs the default example deck
+#   make test    installs missing packages, builds everything, runs all tests (the library, the
+#                command line, the Python module through CTest, then R CMD check of the R package)
 #   make r-package  the R package's source tarball in build/r (the library's sources staged in)
 #   make r-check    R CMD check of that tarball: installs it and runs its tests
-#   make asan   the tests under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make install the commands, their manual page and the examples under PREFIX (/usr/local)
+#   make asan    the tests under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make tsan    the sweep and library-interface tests under ThreadSanitizer
 #   make fuzz   the fuzz targets (clang's libFuzzer), FUZZ_SECONDS seconds each (FUZZ_TARGETS
 #               chooses: fuzz_deck, the reader up to the first integration; fuzz_run, whole runs)
 #   make bench  builds and runs the benchmarks
@@ -19,12 +21,16 @@ DECK          ?= examples/single-stage.deck
 FUZZ_SECONDS  ?= 60
 FUZZ_TARGETS  ?= fuzz_deck fuzz_run
 JOBS          ?= 2
+PREFIX        ?= /usr/local
+# Most seconds each ThreadSanitizer test may take.
+TSAN_TIMEOUT  ?= 900
 # Warnings are errors in CI.
 WERROR        ?= $(if $(CI),ON,OFF)
 
 CMAKE_COMMON := -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRAZ_WERROR=$(WERROR)
 
-.PHONY: all deps fuzz-deps build run test r-package r-check asan fuzz fuzz-build fuzz-merge bench clean
+.PHONY: all deps fuzz-deps configure build run test r-package r-check install asan tsan fuzz fuzz-build fuzz-merge \
+        bench clean
 
 all: build
 
@@ -43,11 +49,15 @@ deps:
 fuzz-deps: deps
 	$(call install_missing,$(FUZZ_PACKAGES))
 
-build: deps
+configure: deps
 	cmake -S . -B build $(CMAKE_COMMON)
+
+build: configure
 	cmake --build build -j $(JOBS)
 
-run: build
+# The example needs the traz command only, not the tests and benchmarks.
+run: configure
+	cmake --build build -j $(JOBS) --target traz
 	./build/traz < $(DECK)
 
 test: build
@@ -70,6 +80,17 @@ r-check: r-package build
 	  R_STRIP_SHARED_LIB='strip --strip-debug' R CMD check --no-manual --install-args=--strip traz_*.tar.gz
 	@if grep -q '^Status:.*WARNING' build/r/traz.Rcheck/00check.log; then \
 	  echo "R CMD check: warnings (see build/r/traz.Rcheck/00check.log)"; exit 1; fi
+
+install: configure
+	cmake --build build -j $(JOBS) --target traz mvnprob
+	cmake --install build --prefix $(PREFIX)
+
+# The threaded parts (sweeps, the library interface) under ThreadSanitizer, each test bounded in time.
+tsan: deps
+	cmake -S . -B build-tsan $(CMAKE_COMMON) -DTRAZ_TSAN=ON -DTRAZ_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS) --target test_cli_sweep test_api
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -R '^(test_cli_sweep|test_api)\.' --timeout $(TSAN_TIMEOUT)
 
 asan: deps
 	cmake -S . -B build-asan $(CMAKE_COMMON) -DTRAZ_SANITIZE=ON -DTRAZ_BENCH=OFF -DTRAZ_PYTHON=OFF
@@ -101,4 +122,4 @@ bench: build
 	for b in build/bench/*/bench_*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz

@@ -63,10 +63,20 @@ Diagnostic limits_diagnostic(const RunRecord& rec) {
 
 } // namespace
 
+Integration integration_named(std::string_view name) {
+    if (name == "automatic") return Integration::automatic;
+    if (name == "cube") return Integration::cube;
+    if (name == "fitted") return Integration::fitted;
+    Diagnostic d;
+    d.message = "integration \"" + std::string(name) + "\": expected automatic, cube or fitted";
+    throw Error(d);
+}
+
 RunOptions run_options(Integration integration, const Options& options) {
     RunOptions opt;
     opt.source = options.source;
     opt.fitted = integration == Integration::fitted;
+    opt.cube_only = integration == Integration::cube;
     opt.fitted_level = options.fitted_level;
     return opt;
 }
@@ -106,6 +116,7 @@ Result result_of(std::shared_ptr<RunRecord> rec, std::string messages) {
     r.mass_checked = rec->mass.done;
     r.mass = rec->mass.mass;
     r.domain = rec->outcome == Outcome::computed ? rec->domain_kind() : "";
+    r.cube_lost = rec->cube_lost;
     r.rule_level = rec->integration.level;
     r.rule_level_settled = rec->integration.level_settled;
     r.points = rec->integration.points;

@@ -1,5 +1,7 @@
 // Design sweeps: the grid of points and the threads that run them.
+#include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -7,6 +9,8 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "api/internal.hpp"
@@ -42,13 +46,36 @@ std::vector<SweepRange> parse_ranges(const Deck& base, const SweepSpec& spec) {
             bad_range("sweep: " + why);
     if (ranges.size() == 2 && ranges[0].name == ranges[1].name)
         bad_range("sweep: " + ranges[0].name + " is varied twice");
+    const long grid = static_cast<long>(ranges[0].values.size()) * (ranges.size() > 1 ? static_cast<long>(ranges[1].values.size()) : 1);
+    if (grid > kMaxSweepPoints)
+        bad_range("sweep: a grid of " + std::to_string(grid) + " points is more than a sweep may have (" +
+                  std::to_string(kMaxSweepPoints) + "); split it into several sweeps");
     return ranges;
 }
 
+// Threads for the points: as many as asked (every core by default), but no more than the
+// points, kMaxSweepJobs, and one per 32 MB of half the machine's memory.
 int worker_count(int jobs, std::size_t points) {
-    int n = jobs > 0 ? jobs : static_cast<int>(std::thread::hardware_concurrency());
-    if (n < 1) n = 1;
+    long n = jobs > 0 ? jobs : static_cast<long>(std::thread::hardware_concurrency());
+    // A job touches its 25 MB memo and little else; under a limit of the address space it
+    // also reserves its stack and an arena of the allocator (64 MB).
+    constexpr double kMB = 1024.0 * 1024.0;
+    const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGE_SIZE));
+    if (memory > 0) n = std::min(n, std::max(1L, static_cast<long>(memory / 2 / (32 * kMB))));
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        n = std::min(n, std::max(1L, static_cast<long>(static_cast<double>(limit.rlim_cur) / 2 / (128 * kMB))));
+    n = std::clamp(n, 1L, static_cast<long>(kMaxSweepJobs));
     return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(n), std::max<std::size_t>(points, 1)));
+}
+
+// The result of a point whose run could not get the memory it needs.
+Result out_of_memory(const RunOptions& opt) {
+    auto rec = std::make_shared<RunRecord>();
+    rec->outcome = Outcome::fatal;
+    rec->diagnostic = "out of memory: the computation could not get the memory it needs";
+    rec->source = opt.source;
+    return result_of(std::move(rec), {});
 }
 
 // Runs one point on the calling thread.
@@ -131,33 +158,83 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
 
     // Workers take the next point until none is left; each point's results depend on its
     // deck alone, never on the thread or the order. The calling thread hands the finished
-    // points on in grid order.
+    // points on in grid order. A worker runs at most `window` points ahead of the next one
+    // to hand on, so that the results waiting for a slow point stay few.
     std::atomic<std::size_t> next{0};
+    std::atomic<bool> stopping{false};
     std::mutex lock;
-    std::condition_variable progressed;
+    std::condition_variable progressed, room;
     std::vector<char> done(points.size(), 0);
-    const int nworkers = worker_count(spec.jobs, points.size());
-    std::vector<std::thread> workers;
-    for (int w = 0; w < nworkers; ++w)
-        workers.emplace_back([&] {
-            for (std::size_t i; (i = next.fetch_add(1)) < points.size();) {
-                Result r = run_point(*d, ranges, points[i].values, spec.mix_to, opt);
-                const std::lock_guard<std::mutex> hold(lock);
-                points[i].result = std::move(r);
-                done[i] = 1;
-                progressed.notify_one();
-            }
-        });
     std::size_t handed = 0;
+    int busy = 0;  // points running
+    const int nworkers = worker_count(spec.jobs, points.size());
+    const std::size_t window = std::max<std::size_t>(64, 4 * static_cast<std::size_t>(nworkers));
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < points.size();) {
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                room.wait(hold, [&] { return i < handed + window || stopping.load(); });
+                if (stopping.load()) break;
+                ++busy;
+            }
+            Result r;
+            try {
+                r = run_point(*d, ranges, points[i].values, spec.mix_to, opt);
+            } catch (const std::bad_alloc&) {
+                r = out_of_memory(opt);
+            }
+            const std::lock_guard<std::mutex> hold(lock);
+            points[i].result = std::move(r);
+            done[i] = 1;
+            --busy;
+            progressed.notify_one();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int w = 0; w < nworkers; ++w) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // as many threads as the system gives
+        }
+    }
+    if (workers.empty()) {
+        Diagnostic diag;
+        diag.message = "sweep: no thread could be started for the points";
+        throw Error(diag);
+    }
     int finished = 0;
     const int total = static_cast<int>(points.size());
-    {
+    const auto running = [&] {
+        if (stopping.load()) return false;
+        if (spec.cancel && spec.cancel()) {
+            {
+                const std::lock_guard<std::mutex> hold(lock);
+                stopping.store(true);
+                next.store(points.size());
+            }
+            room.notify_all();
+            return false;
+        }
+        return true;
+    };
+    const auto stop_workers = [&] {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            stopping.store(true);
+            next.store(points.size());
+        }
+        room.notify_all();
+        for (std::thread& t : workers) t.join();
+    };
+    try {
         std::unique_lock<std::mutex> hold(lock);
         while (handed < points.size()) {
             progressed.wait_for(hold, std::chrono::milliseconds(250), [&] { return done[handed] != 0; });
             finished = static_cast<int>(std::count(done.begin(), done.end(), 1));
             hold.unlock();
             if (spec.progress) spec.progress(finished, total);
+            const bool go_on = running();
             hold.lock();
             while (handed < points.size() && done[handed] != 0) {
                 if (on_point) {
@@ -165,12 +242,21 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
                     on_point(points[handed]);
                     hold.lock();
                 }
+                if (!spec.keep_results) points[handed].result = Result{};
                 ++handed;
+                room.notify_all();
             }
+            // Stopped: the points running finish and are handed on while they complete the
+            // order; then the rest are left out.
+            if (!go_on && busy == 0) break;
         }
+    } catch (...) {
+        stop_workers();
+        throw;
     }
-    if (spec.progress) spec.progress(total, total);
-    for (std::thread& t : workers) t.join();
+    if (spec.progress && handed == points.size()) spec.progress(total, total);
+    stop_workers();
+    points.resize(handed);
     return points;
 }
 

@@ -52,6 +52,9 @@ constexpr double kDecided = 40.0;
 // A correlation matrix with a Cholesky pivot (a conditional variance) at most this is not
 // positive definite.
 constexpr double kSingular = 1e-12;
+// Bounds on what one table may ask of memory: a line's length and the header's columns.
+constexpr std::size_t kMaxLine = 65536;
+constexpr std::size_t kMaxColumns = 1000;
 
 std::string trim(const std::string& s)
 {
@@ -76,6 +79,16 @@ std::vector<std::string> split(const std::string& line)
     }
 }
 
+// A field in a message: in quotes, cut short after 40 characters, control characters shown as ?.
+std::string quoted(const std::string& field)
+{
+    std::string q = "'";
+    for (char c : field.substr(0, 40)) {
+        q += static_cast<unsigned char>(c) < 32 || c == 127 ? '?' : c;
+    }
+    return q + (field.size() > 40 ? "...'" : "'");
+}
+
 // A finite number filling the whole field, or false.
 bool parse_number(const std::string& field, double& value)
 {
@@ -86,9 +99,10 @@ bool parse_number(const std::string& field, double& value)
     char* end = nullptr;
     errno = 0;
     value = std::strtod(begin, &end);
-    if (end != begin + field.size() || errno == ERANGE) {
+    if (end != begin + field.size()) {
         return false;
     }
+    // ERANGE also marks an underflow: a subnormal or zero result is a finite number.
     return std::isfinite(value);
 }
 
@@ -181,7 +195,6 @@ public:
         if (file_ != nullptr && file_ != stdin) {
             std::fclose(file_);
         }
-        std::free(buf_);
     }
     table_reader(const table_reader&) = delete;
     table_reader& operator=(const table_reader&) = delete;
@@ -191,22 +204,40 @@ public:
     int open_errno() const { return open_errno_; }
     long line_number() const { return line_number_; }
 
-    // Next line without its line end; false at the end of the input or on a read error.
+    // Next line without its line end; false at the end of the input, on a read error or
+    // on a line longer than kMaxLine (too_long() says so; the rest is not read).
     bool next(std::string& line)
     {
+        line.clear();
         errno = 0;
-        const ssize_t n = ::getline(&buf_, &cap_, file_);
-        if (n < 0) {
-            read_errno_ = std::ferror(file_) ? errno : 0;
+        int c = 0;
+        bool any = false;
+        while ((c = std::getc(file_)) != EOF) {
+            any = true;
+            if (c == '\n') {
+                break;
+            }
+            if (line.size() == kMaxLine) {
+                too_long_ = true;
+                ++line_number_;
+                return false;
+            }
+            line += static_cast<char>(c);
+        }
+        if (c == EOF && std::ferror(file_)) {
+            read_errno_ = errno != 0 ? errno : EIO;
+            return false;
+        }
+        if (!any) {
             return false;
         }
         ++line_number_;
-        line.assign(buf_, static_cast<std::size_t>(n));
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        while (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         return true;
     }
+    bool too_long() const { return too_long_; }
     int read_errno() const { return read_errno_; }
 
 private:
@@ -214,8 +245,7 @@ private:
     std::FILE* file_;
     int open_errno_;
     int read_errno_ = 0;
-    char* buf_ = nullptr;
-    std::size_t cap_ = 0;
+    bool too_long_ = false;
     long line_number_ = 0;
 };
 
@@ -235,24 +265,53 @@ int run_table(table_reader& in, std::FILE* out, const std::string& out_name, boo
         return fail(in.name(), "line " + std::to_string(in.line_number()) + ": " + message);
     };
     std::string line;
+    const std::string too_long = "longer than " + std::to_string(kMaxLine) + " characters";
     if (!in.next(line)) {
+        if (in.too_long()) {
+            return at_line(too_long);
+        }
         return fail(in.name(), in.read_errno() != 0 ? std::strerror(in.read_errno()) : "no header line");
     }
     const std::vector<std::string> header = split(line);
+    if (header.size() > kMaxColumns) {
+        return at_line("the header has " + std::to_string(header.size()) + " columns, more than "
+                       + std::to_string(kMaxColumns));
+    }
+    // A column named twice leaves its value in doubt.
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        for (std::size_t j = i + 1; j < header.size(); ++j) {
+            if (!header[i].empty() && header[i] == header[j]) {
+                return at_line("the header names column " + quoted(header[i]) + " twice");
+            }
+        }
+    }
 
+    // The largest format the header holds; the quadrivariate columns include the
+    // trivariate ones. Two formats neither of which includes the other are ambiguous.
     const format* fmt = nullptr;
     std::vector<std::size_t> index;
     for (const format& f : formats) {
-        index.clear();
+        std::vector<std::size_t> found;
         for (const std::string& name : f.columns) {
             const auto it = std::find(header.begin(), header.end(), name);
             if (it != header.end()) {
-                index.push_back(static_cast<std::size_t>(it - header.begin()));
+                found.push_back(static_cast<std::size_t>(it - header.begin()));
             }
         }
-        if (index.size() == f.columns.size()) {
+        if (found.size() != f.columns.size()) {
+            continue;
+        }
+        if (fmt == nullptr) {
             fmt = &f;
-            break;
+            index = found;
+            continue;
+        }
+        const bool included = std::all_of(f.columns.begin(), f.columns.end(), [&](const std::string& c) {
+            return std::find(fmt->columns.begin(), fmt->columns.end(), c) != fmt->columns.end();
+        });
+        if (!included) {
+            return at_line(std::string("the header holds the columns of two formats, ") + fmt->name + " and "
+                           + f.name + ": keep one");
         }
     }
     if (fmt == nullptr) {
@@ -272,10 +331,10 @@ int run_table(table_reader& in, std::FILE* out, const std::string& out_name, boo
         for (std::size_t j = 0; j < index.size(); ++j) {
             const std::string& field = fields[index[j]];
             if (!parse_number(field, v[j])) {
-                return at_line("column " + fmt->columns[j] + ": '" + field + "' is not a finite number");
+                return at_line("column " + fmt->columns[j] + ": " + quoted(field) + " is not a finite number");
             }
             if (fmt->columns[j][0] == 'r' && std::fabs(v[j]) > 1.0) {
-                return at_line("column " + fmt->columns[j] + ": correlation '" + field + "' is outside [-1, 1]");
+                return at_line("column " + fmt->columns[j] + ": correlation " + quoted(field) + " is outside [-1, 1]");
             }
         }
 
@@ -301,6 +360,9 @@ int run_table(table_reader& in, std::FILE* out, const std::string& out_name, boo
         if (std::fprintf(out, "%.16e\n", std::clamp(p, 0.0, 1.0)) < 0) {
             return fail(out_name, std::string("write error: ") + std::strerror(errno));
         }
+    }
+    if (in.too_long()) {
+        return at_line(too_long);
     }
     if (in.read_errno() != 0) {
         return at_line(std::strerror(in.read_errno()));

@@ -9,7 +9,7 @@ namespace traz {
 
 namespace {
 
-using PlotEntry = bool (*)(const std::string&, const PlotText&, const std::vector<PlotPoint>&, std::string&);
+using PlotEntry = bool (*)(const std::string&, const PlotText&, const std::vector<PlotPoint>&, std::string&, bool*);
 
 // The folder of the running executable ("" when unknown).
 std::string executable_folder() {
@@ -27,7 +27,8 @@ PlotEntry plot_entry(std::string& why) {
     static PlotEntry entry = nullptr;
     static std::string reason;
     std::call_once(once, [] {
-        for (const std::string& folder : {executable_folder(), std::string(TRAZ_PLOT_MODULE_DIR)}) {
+        const std::string exe = executable_folder();
+        for (const std::string& folder : {exe, exe + "/../lib/traz", std::string(TRAZ_PLOT_MODULE_DIR)}) {
             void* handle = dlopen((folder + "/traz-plot.so").c_str(), RTLD_NOW | RTLD_LOCAL);
             if (handle == nullptr) {
                 if (reason.empty()) reason = dlerror();
@@ -45,14 +46,15 @@ PlotEntry plot_entry(std::string& why) {
 } // namespace
 
 bool draw_plot(const std::string& path, const PlotText& text, const std::vector<PlotPoint>& points,
-               std::string& error) {
+               std::string& error, bool* input_fault) {
     std::string why;
     const PlotEntry entry = plot_entry(why);
     if (entry == nullptr) {
         error = "the plot module cannot be loaded: " + why;
+        if (input_fault != nullptr) *input_fault = false;
         return false;
     }
-    return entry(path, text, points, error);
+    return entry(path, text, points, error, input_fault);
 }
 
 } // namespace traz

@@ -5,11 +5,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
+#include <string_view>
 
 #include "cli/io.hpp"
 #include "deck/sweep_range.hpp"
@@ -35,9 +42,44 @@ PlotPoint plot_point(const Result& r, const std::vector<double>& v) {
     p.E = r.expected_criterion_score.value, p.E_err = r.expected_criterion_score.error_bound;
     p.R1 = r.selection_rate_group1.value, p.R1_err = r.selection_rate_group1.error_bound;
     p.R2 = r.selection_rate_group2.value, p.R2_err = r.selection_rate_group2.error_bound;
-    p.AI = r.ai_ratio.value, p.AI_err = r.ai_ratio.error_bound;
+    p.IR = r.impact_ratio.value, p.IR_err = r.impact_ratio.error_bound;
     p.SD = r.sd_average_criterion_score.value, p.SD_err = r.sd_average_criterion_score.error_bound;
     return p;
+}
+
+// FNV-1a, 64 bits: tells one sweep's grid from another's (not a cryptographic hash).
+std::uint64_t fnv1a(std::string_view text) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+std::string shortest(double v) {
+    char buf[40];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, ec == std::errc{} ? end : buf);
+}
+
+// The grid a sweep's rows belong to, written in each CSV row: a hash of the base deck (as
+// deck text), the varied quantities with every value, the --mix-to weights and the
+// integration, then the number of points and the ranges as given, e.g.
+// "5f1c0a93d2b7e864 33 points: mix(2)=0:1:0.5 ns(2)=5,10,30".
+std::string grid_text(const Design& base, const std::vector<SweepRange>& ranges, const SweepSpec& spec) {
+    std::string id = base.to_deck();
+    long points = 1;
+    for (const SweepRange& r : ranges) {
+        id += "\n" + r.name + "=";
+        for (double v : r.values) id += shortest(v) + ",";
+        points *= static_cast<long>(r.values.size());
+    }
+    id += "\nmix-to=";
+    for (double w : spec.mix_to) id += shortest(w) + ",";
+    id += base.integration == Integration::fitted ? "\nfitted" : base.integration == Integration::cube ? "\ncube" : "";
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(id)));
+    std::string text = std::string(hash) + " " + std::to_string(points) + " points:";
+    for (const std::string& v : spec.vary) text += " " + v;
+    return text;
 }
 
 // The text for the plot's title: "two-stage.deck: mix(2) from 0 to 1".
@@ -81,23 +123,29 @@ private:
 
 // The row of one point: CSV with the point number and the varied values first, or a JSON
 // object with them.
-std::string point_row(const SweepPoint& p, const std::vector<SweepRange>& ranges, const std::string& format) {
+std::string point_row(const SweepPoint& p, const std::vector<SweepRange>& ranges, const std::string& format,
+                      const std::string& grid) {
     const RunRecord& rec = *p.result.record;
     if (format == "json") {
         nlohmann::ordered_json obj = {{"point", p.point}};
         nlohmann::ordered_json varied = nlohmann::ordered_json::object();
         for (std::size_t j = 0; j < ranges.size(); ++j) varied[ranges[j].name] = p.values[j];
         obj["varied"] = varied;
+        obj["grid"] = grid;
         obj.update(to_json(rec));
         return obj.dump(2);
     }
     std::vector<std::string> values{std::to_string(p.point)};
     for (std::size_t j = 0; j < ranges.size(); ++j) values.push_back(format_value(ranges[j], p.values[j]));
-    return csv_row(rec, values);
+    std::string row = csv_row(rec, values);
+    row.pop_back();  // the line end
+    return row + "," + csv_field(grid) + "\n";
 }
 
-bool write_plot(const std::string& path, const std::string& base, const std::vector<SweepRange>& ranges,
-                const std::vector<PlotPoint>& points) {
+// Draws the plot into a temporary file beside `path` and puts it in place when complete.
+// Returns the exit status: 1 for points a plot cannot show, 3 when it was not written.
+int write_plot(const std::string& path, const std::string& base, const std::vector<SweepRange>& ranges,
+               const std::vector<PlotPoint>& points) {
     PlotText text;
     text.vary1 = ranges[0].name;
     text.label1 = describe(ranges[0]);
@@ -107,30 +155,73 @@ bool write_plot(const std::string& path, const std::string& base, const std::vec
         text.label2 = describe(ranges[1]);
         text.title += ", " + what_varies(ranges[1]);
     }
+    const std::string temp = temporary_beside(path);
+    if (temp.empty()) return kRunWriteError;
     std::string error;
-    if (!draw_plot(path, text, points, error)) {
-        std::fprintf(stderr, "traz: %s: %s\n", path.c_str(), error.c_str());
-        return false;
+    bool input_fault = false;
+    const bool drawn = draw_plot(temp, text, points, error, &input_fault);
+    if (drawn && std::rename(temp.c_str(), path.c_str()) == 0) {
+        forget_temporary(temp);
+        return kRunOk;
     }
-    return true;
+    if (drawn) error = "plot file \"" + path + "\": " + std::strerror(errno);
+    std::remove(temp.c_str());
+    forget_temporary(temp);
+    for (std::size_t at; (at = error.find(temp)) != std::string::npos;) error.replace(at, temp.size(), path);
+    std::fprintf(stderr, "traz: %s\n", error.c_str());
+    return input_fault ? kRunBadDeck : kRunWriteError;
+}
+
+// "points 3, 7 and 12", or the first ten of them and how many more.
+std::string list_points(const std::vector<long>& missing) {
+    std::string text = missing.size() == 1 ? "point " : "points ";
+    const std::size_t shown = std::min<std::size_t>(missing.size(), 10);
+    for (std::size_t i = 0; i < shown; ++i) {
+        if (i > 0) text += i + 1 == missing.size() ? " and " : ", ";
+        text += std::to_string(missing[i]);
+    }
+    if (missing.size() > shown) text += " and " + std::to_string(missing.size() - shown) + " more";
+    return text;
+}
+
+// Whole number of a CSV field within [1, max], or 0.
+long field_count(const std::string& s, long max) {
+    long v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return ec == std::errc{} && end == s.data() + s.size() && v >= 1 && v <= max ? v : 0;
 }
 
 } // namespace
 
 bool parse_shard(const std::string& text, int& index, int& count, std::string& error) {
-    int i = 0, n = 0;
-    char extra = 0;
-    if (std::sscanf(text.c_str(), "%d/%d%c", &i, &n, &extra) != 2 || n < 1 || i < 1 || i > n) {
-        error = "--shard " + text + ": expected I/N with 1 <= I <= N";
-        return false;
-    }
-    index = i;
-    count = n;
+    error = "--shard " + text + ": expected I/N with 1 <= I <= N <= " + std::to_string(kMaxSweepPoints);
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos) return false;
+    const long i = field_count(text.substr(0, slash), kMaxSweepPoints);
+    const long n = field_count(text.substr(slash + 1), kMaxSweepPoints);
+    if (i == 0 || n == 0 || i > n) return false;
+    index = static_cast<int>(i);
+    count = static_cast<int>(n);
+    error.clear();
     return true;
 }
 
 int run_sweep(const SweepOptions& o) {
+    // An output that is an input, or two outputs in one file, would lose one of them.
+    const std::pair<const std::string*, const std::string*> pairs[] = {
+        {&o.output, &o.base}, {&o.plot, &o.base}, {&o.output, &o.plot}};
+    for (const auto& [a, b] : pairs)
+        if (same_file(*a, *b)) {
+            std::fprintf(stderr, "traz: sweep: %s is both %s and %s: give them different files\n", a->c_str(),
+                         a == &o.output ? "the output (-o)" : "the plot (--plot)",
+                         b == &o.base ? "the base deck" : "the plot (--plot)");
+            return kRunBadDeck;
+        }
     std::string text, why;
+    if (!o.plot.empty() && !plot_format_known(o.plot, why)) {
+        std::fprintf(stderr, "traz: sweep: %s\n", why.c_str());
+        return kRunBadDeck;
+    }
     if (!read_input(o.base, text, why)) {
         std::fprintf(stderr, "traz: %s: cannot read: %s\n", o.base.c_str(), why.c_str());
         return kRunBadDeck;
@@ -143,7 +234,7 @@ int run_sweep(const SweepOptions& o) {
         std::fprintf(stderr, "traz: %s: %s\n", o.base.c_str(), e.what());
         return kRunBadDeck;
     }
-    if (o.fitted) base.integration = Integration::fitted;
+    base.integration = integration_named(o.fitted ? "fitted" : o.domain);
     spec.vary = o.vary;
     if (!o.mix_to.empty() && !parse_weights(o.mix_to, spec.mix_to, why)) {
         std::fprintf(stderr, "traz: sweep: --mix-to %s\n", why.c_str());
@@ -153,6 +244,8 @@ int run_sweep(const SweepOptions& o) {
     spec.shard_index = o.shard_index;
     spec.shard_count = o.shard_count;
     spec.source = o.base;
+    spec.keep_results = false;
+    spec.cancel = [] { return interrupted() != 0; };
     spec.fitted_level = o.fitted_level;
     try {
         sweep_names(base, spec);  // refuses a bad range before any point
@@ -162,26 +255,33 @@ int run_sweep(const SweepOptions& o) {
     }
     std::vector<SweepRange> ranges(spec.vary.size());
     for (std::size_t j = 0; j < ranges.size(); ++j) parse_range(spec.vary[j], ranges[j], why);
+    const std::string grid = grid_text(base, ranges, spec);
+    long total = 1;
+    for (const SweepRange& r : ranges) total *= static_cast<long>(r.values.size());
+    const long in_shard = (total - o.shard_index) / o.shard_count + (total >= o.shard_index ? 1 : 0);
 
-    std::FILE* out = open_output(o.output);
-    if (out == nullptr) return kRunWriteError;
+    Output out;
+    if (!open_output(o.output, out)) return kRunWriteError;
     ProgressBar bar(o.progress && isatty(STDERR_FILENO));
-    spec.progress = [&](int done, int total) { bar.show(done, total); };
+    spec.progress = [&](int done, int all) { bar.show(done, all); };
 
     // Rows in point order, each written as soon as it and the points before it are done.
     if (o.format == "json") {
-        std::fputs("[\n", out);
+        std::fputs("[\n", out.file);
     } else {
         std::vector<std::string> names{"point"};
         for (const SweepRange& r : ranges) names.push_back(r.name);
-        std::fputs(csv_header(names).c_str(), out);
+        std::string header = csv_header(names);
+        header.pop_back();
+        std::fputs((header + ",grid\n").c_str(), out.file);
     }
-    int worst = kRunOk, refused = 0, warned = 0, written = 0;
+    int worst = kRunOk, refused = 0, failed = 0, warned = 0, written = 0;
     std::vector<PlotPoint> plot_points;
     const auto each = [&](const SweepPoint& p) {
-        const std::string row = point_row(p, ranges, o.format);
-        if (o.format == "json") std::fputs(written > 0 ? ",\n" : "", out);
-        std::fputs(row.c_str(), out);
+        const std::string row = point_row(p, ranges, o.format, grid);
+        if (o.format == "json") std::fputs(written > 0 ? ",\n" : "", out.file);
+        std::fputs(row.c_str(), out.file);
+        std::fflush(out.file);
         ++written;
         if (!p.result.library_messages.empty()) {
             std::fprintf(stderr, "traz: sweep point %d: library messages:\n", p.point);
@@ -190,15 +290,31 @@ int run_sweep(const SweepOptions& o) {
         const int status = exit_status(*p.result.record);
         worst = std::max(worst, status);
         refused += status == kRunBadDeck ? 1 : 0;
+        failed += status == kRunFatal ? 1 : 0;
         warned += p.result.warnings.empty() ? 0 : 1;
-        plot_points.push_back(plot_point(p.result, p.values));
+        if (!o.plot.empty()) plot_points.push_back(plot_point(p.result, p.values));
     };
     const std::vector<SweepPoint> points = sweep(base, spec, each);
     bar.finish();
-    if (o.format == "json") std::fputs(written > 0 ? "\n]\n" : "]\n", out);
+    if (o.format == "json") std::fputs(written > 0 ? "\n]\n" : "]\n", out.file);
+
+    if (const int sig = interrupted(); sig != 0 && static_cast<long>(points.size()) < in_shard) {
+        // What was done is kept under a name that says it is not the whole sweep.
+        const std::string partial = o.output + ".partial";
+        const bool to_file = !out.temp.empty();
+        const bool kept = close_output_as(out, partial);
+        std::fprintf(stderr, "traz: sweep: interrupted (%s) after %zu of %ld points", sig == SIGINT ? "SIGINT" : "SIGTERM",
+                     points.size(), in_shard);
+        if (to_file && kept) std::fprintf(stderr, "; their rows are in %s, %s is left as it was", partial.c_str(), o.output.c_str());
+        std::fprintf(stderr, "\n");
+        return 128 + sig;
+    }
     if (refused > 0)
-        std::fprintf(stderr, "traz: sweep: %d of %zu points refused by the deck checks (their rows give the reason)\n",
-                     refused, points.size());
+        std::fprintf(stderr, "traz: sweep: %d of %zu points refused (their rows give the reason)\n", refused,
+                     points.size());
+    if (failed > 0)
+        std::fprintf(stderr, "traz: sweep: %d of %zu points failed: a library error or too little memory (their "
+                     "rows give the reason)\n", failed, points.size());
     if (warned > 0)
         std::fprintf(stderr, "traz: sweep: %d of %zu points have warnings (their rows give them)\n", warned,
                      points.size());
@@ -210,8 +326,12 @@ int run_sweep(const SweepOptions& o) {
             break;
         }
 
-    if (close_output(out, o.output) != kRunOk) return kRunWriteError;
-    if (!o.plot.empty() && !write_plot(o.plot, o.base, ranges, plot_points)) return kRunWriteError;
+    if (close_output(out) != kRunOk) return kRunWriteError;
+    if (const int sig = interrupted(); sig != 0) return 128 + sig;
+    if (!o.plot.empty()) {
+        const int plotted = write_plot(o.plot, o.base, ranges, plot_points);
+        if (plotted != kRunOk) return std::max(plotted, worst);
+    }
     return worst;
 }
 
@@ -249,6 +369,15 @@ double number_or_nan(const std::string& s) {
 
 int plot_csv(const std::string& csv_path, const std::string& plot_path) {
     std::string text, why;
+    if (same_file(csv_path, plot_path)) {
+        std::fprintf(stderr, "traz: plot: %s is both the sweep's CSV and the plot: give the plot another file\n",
+                     csv_path.c_str());
+        return kRunBadDeck;
+    }
+    if (!plot_format_known(plot_path, why)) {
+        std::fprintf(stderr, "traz: plot: %s\n", why.c_str());
+        return kRunBadDeck;
+    }
     if (!read_input(csv_path, text, why)) {
         std::fprintf(stderr, "traz: %s: cannot read: %s\n", csv_path.c_str(), why.c_str());
         return kRunBadDeck;
@@ -256,8 +385,9 @@ int plot_csv(const std::string& csv_path, const std::string& plot_path) {
     std::istringstream in(text);
     std::string line;
     std::vector<std::string> header;
-    std::map<int, std::vector<std::string>> rows;  // by point: shards sort back into the grid
-    int line_no = 0;
+    std::map<long, std::vector<std::string>> rows;  // by point: shards sort back into the grid
+    int line_no = 0, grid_col = -1, grid_line = 0;
+    std::string grid;
     while (std::getline(in, line)) {
         ++line_no;
         if (line.empty() || line == "\r") continue;
@@ -268,13 +398,26 @@ int plot_csv(const std::string& csv_path, const std::string& plot_path) {
                 return kRunBadDeck;
             }
             header = f;
+            const auto g = std::find(header.begin(), header.end(), "grid");
+            grid_col = g == header.end() ? -1 : static_cast<int>(g - header.begin());
             continue;
         }
-        if (header.empty() || f.size() != header.size()) {
+        const long point = field_count(f[0], kMaxSweepPoints);
+        if (header.empty() || f.size() != header.size() || point == 0) {
             std::fprintf(stderr, "traz: %s: line %d: not a row of a sweep CSV\n", csv_path.c_str(), line_no);
             return kRunBadDeck;
         }
-        rows[std::atoi(f[0].c_str())] = std::move(f);
+        if (grid_col >= 0) {
+            const std::string& g = f[static_cast<std::size_t>(grid_col)];
+            if (grid_line == 0) grid = g, grid_line = line_no;
+            if (g != grid) {
+                std::fprintf(stderr, "traz: %s: line %d belongs to another sweep than line %d (grid \"%s\", not \"%s\"): "
+                             "merge the shards of one sweep only\n", csv_path.c_str(), line_no, grid_line, g.c_str(),
+                             grid.c_str());
+                return kRunBadDeck;
+            }
+        }
+        rows[point] = std::move(f);
     }
     const auto column = [&](const std::string& name) {
         const auto it = std::find(header.begin(), header.end(), name);
@@ -284,6 +427,17 @@ int plot_csv(const std::string& csv_path, const std::string& plot_path) {
     if (header.empty() || deck_col < 2 || deck_col > 3 || rows.empty()) {
         std::fprintf(stderr, "traz: %s: not a sweep CSV (traz sweep ... --format csv)\n", csv_path.c_str());
         return kRunBadDeck;
+    }
+    // The grid says how many points the sweep has: name those missing (a shard not merged).
+    if (!grid.empty()) {
+        const std::size_t blank = grid.find(' ');
+        const long total = blank == std::string::npos ? 0 : std::atol(grid.c_str() + blank + 1);
+        std::vector<long> missing;
+        for (long p = 1; p <= total && p <= kMaxSweepPoints; ++p)
+            if (rows.count(p) == 0) missing.push_back(p);
+        if (!missing.empty())
+            std::fprintf(stderr, "traz: %s: warning: %s of the sweep's %ld %s missing (a shard not merged?)\n",
+                         csv_path.c_str(), list_points(missing).c_str(), total, missing.size() == 1 ? "is" : "are");
     }
     std::vector<SweepRange> ranges(static_cast<std::size_t>(deck_col - 1));
     for (int j = 0; j + 1 < deck_col; ++j) {
@@ -313,12 +467,17 @@ int plot_csv(const std::string& csv_path, const std::string& plot_path) {
         p.E = at("expected_criterion_score"), p.E_err = at("expected_criterion_score_error");
         p.R1 = at("selection_rate_group1"), p.R1_err = at("selection_rate_group1_error");
         p.R2 = at("selection_rate_group2"), p.R2_err = at("selection_rate_group2_error");
-        p.AI = at("ai_ratio"), p.AI_err = at("ai_ratio_error");
+        p.IR = at("impact_ratio"), p.IR_err = at("impact_ratio_error");
+        if (column("impact_ratio") < 0 && p.R1 >= 0.0 && p.R2 >= 0.0 && std::fmax(p.R1, p.R2) > 0.0) {
+            // A CSV of an earlier version: the impact ratio from the rates, without a bound.
+            p.IR = std::fmin(p.R1, p.R2) / std::fmax(p.R1, p.R2);
+            p.IR_err = NAN;
+        }
         p.SD = at("sd_average_criterion_score"), p.SD_err = at("sd_average_criterion_score_error");
         points.push_back(p);
     }
     const std::string base = rows.begin()->second[static_cast<std::size_t>(deck_col)];
-    return write_plot(plot_path, base, ranges, points) ? kRunOk : kRunWriteError;
+    return write_plot(plot_path, base, ranges, points);
 }
 
 } // namespace traz

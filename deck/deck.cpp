@@ -78,7 +78,30 @@ std::string quoted(std::string_view tok) {
     return s + "\"";
 }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 } // namespace
+
+namespace {
+
+std::string comma_hint(const std::vector<std::pair<int, std::string>>& commas, int first, int last) {
+    for (const auto& [line, text] : commas) {
+        if (line < first || line > last) continue;
+        const std::size_t comma = text.find(',');
+        if (comma == std::string::npos) continue;
+        std::string point = text;
+        point[comma] = '.';
+        return " (\"" + text + "\" on line " + std::to_string(line) + " reads as two values, " + text.substr(0, comma) +
+               " and " + text.substr(comma + 1) + ": write " + point + " for a decimal fraction)";
+    }
+    return "";
+}
+
+} // namespace
+
+std::string decimal_comma_hint(const DeckLines& lines, int first, int last) {
+    return comma_hint(lines.decimal_commas, first, last);
+}
 
 std::string statement_name(int no, int index) {
     switch (no) {
@@ -116,7 +139,33 @@ bool DeckReader::next_line() {
         ++next_start_;
     ++line_no_;
     in_line_ = true;
+    on_line_ = 0;
+    // A comma between two digits, "0,5", is most likely a decimal comma.
+    for (std::size_t i = pos_ + 1; i + 1 < line_end_; ++i)
+        if (text_[i] == ',' && is_digit(text_[i - 1]) && is_digit(text_[i + 1])) {
+            std::size_t a = i - 1, b = i + 1;
+            // The number around it, at most 20 characters on either side.
+            while (a > pos_ && a + 20 > i && !is_blank(text_[a - 1]) && text_[a - 1] != ',') --a;
+            while (b + 1 < line_end_ && b < i + 20 && !is_blank(text_[b + 1]) && text_[b + 1] != ',') ++b;
+            decimal_commas_.emplace_back(line_no_, std::string(text_.substr(a, b - a + 1)));
+            break;
+        }
     return true;
+}
+
+int DeckReader::values_left() const {
+    int numbers = 0;
+    std::size_t i = pos_;
+    for (;;) {
+        while (i < line_end_ && (is_blank(text_[i]) || text_[i] == ',')) ++i;
+        if (i == line_end_) return numbers;
+        const std::size_t start = i;
+        while (i < line_end_ && !is_blank(text_[i]) && text_[i] != ',') ++i;
+        double v = 0.0;
+        bool out_of_range = false;
+        if (!parse_double(text_.substr(start, i - start), v, out_of_range)) return numbers >= 2 ? numbers : 0;
+        ++numbers;
+    }
 }
 
 // Next value on the current line or the following ones. Values are separated by blanks,
@@ -144,6 +193,7 @@ bool DeckReader::next_token(std::string_view& tok) {
     while (pos_ < line_end_ && !is_blank(text_[pos_]) && text_[pos_] != ',') ++pos_;
     tok = text_.substr(start, pos_ - start);
     comma_seen_ = false;
+    ++on_line_;
     if (first_line_ == 0) first_line_ = line_no_;
     return true;
 }
@@ -185,6 +235,16 @@ bool DeckReader::read_double(double& v) {
 
 void DeckReader::end() {
     if (!in_line_) next_line();
+    if (in_line_) {
+        if (const int left = values_left(); left > 0) {
+            std::string note = "line " + std::to_string(line_no_) + " has " + std::to_string(on_line_ + left) +
+                               " values, statement " + std::to_string(stmt_) + " needs " + std::to_string(item_);
+            if (first_line_ != 0 && first_line_ != line_no_)
+                note += " (from line " + std::to_string(first_line_) + " on, " + std::to_string(on_line_) +
+                        " of them on this line)";
+            notes_.push_back(note + ": the rest is ignored" + comma_hint(decimal_commas_, line_no_, line_no_));
+        }
+    }
     in_line_ = false;
     if (first_line_ == 0) first_line_ = line_no_;
 }
@@ -214,9 +274,15 @@ bool read_deck(std::string_view text, Deck& d, std::string& error) {
 bool read_deck(std::string_view text, Deck& d, DeckFault& fault) {
     DeckReader in(text);
     DeckLines& at = d.lines;
+    const auto keep_notes = [&] {
+        at.notes = in.notes();
+        at.decimal_commas = in.decimal_commas();
+    };
     auto fail = [&](const std::string& why) {
         fault = in.fault();
         if (fault.message.empty()) fault.message = why;
+        keep_notes();
+        fault.message += decimal_comma_hint(at, fault.line, fault.last_line);
         return false;
     };
     auto refuse = [&](const std::string& why) {
@@ -308,6 +374,7 @@ bool read_deck(std::string_view text, Deck& d, DeckFault& fault) {
     if (!in.read_int(d.maxcls)) return fail("");
     at.budget[1] = in.line();
     in.end();
+    keep_notes();
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace traz {
@@ -35,6 +36,12 @@ struct DeckLines {
     std::int32_t criterion = 0;                        // statement 7
     std::int32_t budget[2] = {};                       // statement 8, item by item
 
+    // What the reader noticed without refusing the deck: warnings in words (values left
+    // over on a statement's line), and the lines where a comma stands between two digits,
+    // with the text around it ("0,5"), for a hint about decimal commas.
+    std::vector<std::string> notes;
+    std::vector<std::pair<int, std::string>> decimal_commas;
+
     std::int32_t Correlation(int i, int j) const { return correlations[(i - 1) + kMaxPred * (j - 1)]; }
 };
 
@@ -47,6 +54,10 @@ struct DeckFault {
     int line = 0, last_line = 0;
     std::string message;
 };
+
+// A hint for a message about lines first..last when one of them holds a decimal comma that
+// was read as two values: " (\"0,5\" on line 3 is two values, 0 and 5: write 0.5)", or "".
+std::string decimal_comma_hint(const DeckLines& lines, int first, int last);
 
 // Name of a deck statement in diagnostics; `index` is the stage of statement 2 and the
 // row of statement 4.
@@ -95,6 +106,9 @@ public:
     void end();
 
     const std::string& error() const { return fault_.message; }
+    // Warnings about values left over on a statement's last line, and the decimal commas seen.
+    const std::vector<std::string>& notes() const { return notes_; }
+    const std::vector<std::pair<int, std::string>>& decimal_commas() const { return decimal_commas_; }
     const DeckFault& fault() const { return fault_; }
     // Line of the latest item read; after end(), of the statement's last line.
     int line() const { return line_no_; }
@@ -106,6 +120,10 @@ public:
 private:
     bool next_token(std::string_view& tok);
     bool next_line();
+    // Values left on the current line after the statement's last one: all that is left when
+    // it is all numbers, or the numbers before the first word when there are two or more
+    // (one number and words are taken for a comment, such as "3 predictors").
+    int values_left() const;
 
     std::string_view text_;
     std::size_t next_start_ = 0;  // start of the next unread line
@@ -113,11 +131,14 @@ private:
     std::size_t line_end_ = 0;    // end of the current line
     int line_no_ = 0;             // 1-based number of the current line; 0 before the first
     int first_line_ = 0;          // first line of the current statement
+    int on_line_ = 0;             // values of the current statement read on the current line
     bool in_line_ = false;        // the statement has a current line
     bool comma_seen_ = false;     // a comma since the last value
     int stmt_ = 0, item_ = 0;
     std::string what_;
     DeckFault fault_;
+    std::vector<std::string> notes_;
+    std::vector<std::pair<int, std::string>> decimal_commas_;
 };
 
 // Reads and completes the whole deck. Returns false with a one-line diagnostic in `error`

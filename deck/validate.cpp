@@ -23,11 +23,8 @@ constexpr double kDependentStage = 1e-10;
 // Rounding allowed in the squared multiple correlation above 1 (a criterion that is a
 // weighted sum of the predictors has exactly 1).
 constexpr double kMultipleCorrelationSlack = 1e-10;
-constexpr double kMaxStageMean = 3.0;     // |group 1's standardized mean| on a stage composite
 constexpr double kMaxCriterionMean = 10.0;
 constexpr double kMinProportion = 0.01;   // of group 1, with two groups
-// Largest probability that some stage's cut score lies outside the integration range.
-constexpr double kMaxOutsideRange = 1e-3;
 
 std::string num(double v, int digits = 6) {
     char buf[40];
@@ -61,23 +58,6 @@ bool statement_fault(DeckFault& fault, int no, const std::string& what, int firs
     fault.message = "deck statement " + std::to_string(no) + " (" + what + ")" +
                     (first > 0 ? ", " + lines_text(first, last) : "") + ": " + why;
     return false;
-}
-
-// Upper tail probability of the standard normal distribution.
-double upper_normal(double x) { return 0.5 * std::erfc(x / std::sqrt(2.0)); }
-
-// P(X >= m) for X binomial with n trials and success probability p.
-double binomial_tail(int n, double p, int m) {
-    if (m <= 0) return 1.0;
-    if (m > n || p <= 0.0) return 0.0;
-    if (p >= 1.0) return 1.0;
-    double log_fact[kMaxApplicants + 1];
-    log_fact[0] = 0.0;
-    for (int i = 1; i <= n; ++i) log_fact[i] = log_fact[i - 1] + std::log(static_cast<double>(i));
-    double sum = 0.0;
-    for (int i = m; i <= n; ++i)
-        sum += std::exp(log_fact[n] - log_fact[i] - log_fact[n - i] + i * std::log(p) + (n - i) * std::log1p(-p));
-    return std::min(sum, 1.0);
 }
 
 // Lower Cholesky factor of the leading n x n block of a symmetric matrix (leading dimension
@@ -269,37 +249,9 @@ bool check_stage_dependence(const Deck& d, const StageValues& s, DeckFault& faul
     return true;
 }
 
-// Group 1's mean on each stage composite, and where the cut scores may fall: the passes
-// integrate over the cut scores in [-6.5, 6.5] (one stage) or [-4.5, 4.5] (two and three).
-bool check_stage_means(const Deck& d, const StageValues& s, DeckFault& fault) {
-    for (int j = 1; j <= d.nstage; ++j)
-        if (!(std::fabs(s.ef1[j - 1]) <= kMaxStageMean))
-            return statement_fault(fault, 5, statement_name(5), d.lines.effects, d.lines.effects,
-                                   "group 1's standardized mean on stage " + std::to_string(j) + "'s composite is " +
-                                       num(s.ef1[j - 1], 4) + ", outside [-" + num(kMaxStageMean) + ", " +
-                                       num(kMaxStageMean) + "] (--fitted computes it)");
-    // The cut score of stage k is the (ns(k)+1)-th highest of the ns(k-1) composite scores
-    // of those still in the pool. It lies above the range only if at least ns(k)+1 of all
-    // applicants score above it, and below only if at least ns(k-1)-ns(k) score below it.
-    const double range = d.nstage == 1 ? 6.5 : 4.5;
-    const double p1 = d.pg[0], p2 = d.ngroup == 2 ? d.pg[1] : 0.0;
-    for (int k = 1; k <= d.nstage; ++k) {
-        const double m = s.ef1[k - 1];
-        const int prev = k == 1 ? d.napp : d.ns[k - 2], n = d.ns[k - 1];
-        const double above = p1 * upper_normal(range - m) + p2 * upper_normal(range);
-        const double below = p1 * upper_normal(range + m) + p2 * upper_normal(range);
-        const double outside = binomial_tail(d.napp, above, n + 1) + binomial_tail(d.napp, below, prev - n);
-        if (outside > kMaxOutsideRange)
-            return item_fault(fault, 1, statement_name(1), 3 + k, d.lines.counts[2 + k],
-                              "stage " + std::to_string(k) + "'s cut score (keeping " + std::to_string(n) + " of " +
-                                  std::to_string(prev) + ", group 1's mean " + num(m, 4) +
-                                  ") lies outside the integrated range [-" + num(range) + ", " + num(range) +
-                                  "] with probability up to " + num(outside, 2) + " (--fitted computes it)");
-    }
-    return true;
-}
-
 } // namespace
+
+int applicant_limit(bool fitted) { return fitted ? kMaxFittedApplicants : kMaxApplicants; }
 
 int smallest_budget(int nstage) { return 3 * (nstage == 2 ? 65 : 127); }
 
@@ -313,13 +265,13 @@ int largest_budget(int nstage) {
 
 bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted) {
     fault = DeckFault{};
-    if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > (fitted ? kMaxFittedApplicants : kMaxApplicants))
-        return true;
+    if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > applicant_limit(fitted)) return true;
     double l[kMaxPred * kMaxPred];
-    return check_counts(d, fault) && check_correlation_items(d, fault) &&
-           check_settings(d, fault) && check_predictor_matrix(d, l, fault) &&
-           check_composites(d, l, fault) && check_stage_dependence(d, s, fault) &&
-           (fitted || check_stage_means(d, s, fault));
+    const bool ok = check_counts(d, fault) && check_correlation_items(d, fault) &&
+                    check_settings(d, fault) && check_predictor_matrix(d, l, fault) &&
+                    check_composites(d, l, fault) && check_stage_dependence(d, s, fault);
+    if (!ok) fault.message += decimal_comma_hint(d.lines, fault.line, fault.last_line);
+    return ok;
 }
 
 bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted) {

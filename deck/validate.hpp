@@ -20,13 +20,18 @@ namespace traz {
 // echo of the problem followed by the refusal lines of the report, whatever else is wrong
 // with them.
 //
-// `s` holds the stage values that derive_stages computed from `d`. With `fitted` the passes
-// integrate over a domain fitted to the density rather than the fixed range, so the rules
-// that guard that range (group 1's stage means within 3, cut scores inside the range) are
-// left out: the mass check of the run speaks for the domain instead.
+// `s` holds the stage values that derive_stages computed from `d`. `fitted` says the passes
+// integrate over a domain fitted to the density, which takes larger pools. Nothing here
+// guards the fixed cube: the run's mass check finds where it loses density, and the default
+// mode then recomputes over the fitted domain.
 bool validate_deck(const Deck& d, const StageValues& s, std::string& message, bool fitted = false);
 // The same with the statement, item and lines of the fault.
 bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool fitted = false);
+
+// The largest pool the computation takes, in the classic mode or over a fitted domain.
+// Larger decks (and decks of more than kMaxPred predictors or kMaxStage stages) are echoed
+// and then refused by the report's own lines.
+int applicant_limit(bool fitted);
 
 // Largest cubature budget (maxcls) the work array holds, and the smallest the cubature
 // accepts, for a problem of 2 or 3 stages.

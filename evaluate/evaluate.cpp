@@ -3,6 +3,7 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_integration.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -204,6 +205,8 @@ std::string rough(double x) {
     return mant + "e" + (neg ? "-" : "") + ex;
 }
 
+constexpr double kVisibleDeficit = 2.5e-5;
+
 // The group-share passes (selectors 2 .. g+1) add up to the integral of the bare cut-score
 // density over the integration domain, which is 1 when the domain holds all of its mass.
 // A sum further from 1 than the integrator's accuracy can explain means that part of the
@@ -224,7 +227,11 @@ void check_mass(RunRecord& rec, double accuracy) {
     if (found != g) return;
     m.done = true;
     m.mass = sum;
-    m.threshold = std::fmax(2e-5, 0.2 * accuracy) + spent;
+    // The allowance for spent budgets stops where a deficit would show in the printed digits
+    // (half a unit of the fourth decimal, halved again for results that weigh the lost density
+    // by more than 1).
+    const double base = std::fmax(2e-5, 0.2 * accuracy);
+    m.threshold = std::fmax(base, std::fmin(base + spent, kVisibleDeficit));
     const double off = std::fabs(sum - 1.0);
     if (!(off <= m.threshold)) {
         m.warned = true;
@@ -239,7 +246,9 @@ void check_mass(RunRecord& rec, double accuracy) {
                         " instead of 1 over the integration domain; the results may be off by about " +
                         rough(off) + ".";
         const FittedIntegration& fi = rec.integration;
-        if (!rec.domain.fitted)
+        if (spent > 0.0)
+            w += " The passes spent their budget before they met the accuracy: raise maxcls.";
+        else if (!rec.domain.fitted)
             w += " Rerun with --fitted.";
         else if (fi.used && fi.integrator == "rule" && !fi.met)
             w += " The fitted rule's settled level is too low for this deck.";
@@ -249,88 +258,35 @@ void check_mass(RunRecord& rec, double accuracy) {
     }
 }
 
-} // namespace
-
-// Fills the record of one problem from the deck text; writes nothing but library
-// messages (to the thread's message stream).
-void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) {
-    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
-    RunOptions o = opt;
-    o.start = opt.has_start ? opt.start : clock();
-    o.has_start = true;
-    if (!read_deck(deck_text, *rec.deck, rec.fault)) {
-        rec.diagnostic = rec.fault.message;
-        rec.source = opt.source;
-        rec.cpu_start = rec.cpu_end = o.start;
-        rec.outcome = Outcome::bad_deck;
-        return;
-    }
-    compute_deck(*rec.deck, rec, o);
+// "1.1e-2": two significant digits, for the density a domain lost.
+std::string two_digits(double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1e", x);
+    std::string t(buf);
+    const std::size_t e = t.find('e');
+    if (e == std::string::npos) return t;
+    std::string ex = t.substr(e + 1);
+    const bool neg = !ex.empty() && ex[0] == '-';
+    if (!ex.empty() && (ex[0] == '-' || ex[0] == '+')) ex.erase(0, 1);
+    while (ex.size() > 1 && ex[0] == '0') ex.erase(0, 1);
+    return t.substr(0, e) + "e" + (neg ? "-" : "") + ex;
 }
 
-void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
-    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
-    rec.cpu_start = opt.has_start ? opt.start : clock();
-    rec.cpu_end = rec.cpu_start;
-    rec.source = opt.source;
-    gsl_set_error_handler_off();
-    reset_messages();
+std::string short_number(double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", x);
+    return buf;
+}
 
-    if (&deck != rec.deck.get()) *rec.deck = deck;
-    const Deck& d = *rec.deck;
-    StageValues& s = *rec.stages;
-    derive_stages(d, s);
+// Group differences in selection research lie within a few SDs; beyond this an effect size is
+// more likely a typo.
+constexpr double kPlausibleEffect = 5.0;
 
-    // What the program cannot compute is refused before any report line; decks beyond the
-    // classic limits are left to those limits, which refuse them after the echo.
-    if (!validate_deck(d, s, rec.fault, opt.fitted)) {
-        rec.diagnostic = rec.fault.message;
-        rec.outcome = Outcome::refused;
-        rec.cpu_end = clock();
-        return;
-    }
-
-    int failures = 0;
-    if (d.npred > kMaxPred) ++failures, rec.ifin[0] = 1;
-    if (d.nstage > kMaxStage) ++failures, rec.ifin[1] = 1;
-    if (d.napp > (opt.fitted ? kMaxFittedApplicants : kMaxApplicants)) ++failures, rec.ifin[2] = 1;
-    if (failures != 0) {
-        rec.outcome = Outcome::limits_refused;
-        rec.cpu_end = clock();
-        return;
-    }
-
-    SelectionState model = selection_state(d, s);
-    ftest_forget();
-    try {
-        order_statistic_constants(model);
-    } catch (const FatalLibraryError&) {
-        rec.outcome = Outcome::fatal;
-        return;
-    }
-    if (opt.stop_before_integration) {
-        rec.outcome = Outcome::stopped;
-        return;
-    }
-
-    // The integration domain: the classic one, or one fitted to the density. Fitted, all
-    // passes come at once from the rule in the fitted coordinates (or its fallback).
+// The passes one by one over rec.domain (the classic cube, or a domain fitted for them).
+void integrate_passes(const SelectionState& model, const Deck& d, int npass, int maxcls, RunRecord& rec) {
     const Domain& domain = rec.domain;
-    rec.fitted_requested = opt.fitted;
-    const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
-    const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
-    bool integrated = false;
-    if (opt.fitted && !opt.fitted_adaptive) {
-        integrated = integrate_fitted(model, d, npass, maxcls, opt.fitted_level, rec);
-    } else {
-        rec.domain = opt.fitted ? fit_domain(model) : cube_domain(d.nstage);
-        if (opt.fitted && !domain.fitted)
-            rec.warnings.push_back("the integration domain could not be fitted (" + domain.note +
-                                   "); the classic domain is used.");
-    }
-
     double result = 0.0, abserr = 0.0;  // carried over a refused cubature call
-    for (int pass = 1; pass <= npass && !integrated; ++pass) {
+    for (int pass = 1; pass <= npass; ++pass) {
         PassRecord r;
         r.pass = pass;
         r.iz = selector_of_pass(pass);
@@ -344,6 +300,11 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         r.abserr = abserr;
         rec.passes.push_back(r);
     }
+}
+
+// From the passes to the results: the mass check, each pass's rule of the plan, the results
+// with their bounds, and the warnings they call for.
+void finish_results(const SelectionState& model, const Deck& d, RunRecord& rec) {
     // The quadrature of one stage works to 1e-6; the cubature (and the fitted rule) to the
     // deck's accuracy. The results' bounds then take in the mass the domain missed.
     check_mass(rec, d.nstage == 1 ? 1.0e-6 : d.relerr);
@@ -371,14 +332,232 @@ void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
                                "\"Expected Criterion Score Selected\" lines show its integral, not a criterion "
                                "score (the first such line is the criterion score; 4 passes give every result "
                                "one group has)");
+}
+
+// The largest error estimate of the passes relative to their results.
+double largest_relative_error(const RunRecord& rec) {
+    double worst = 0.0;
+    for (const PassRecord& p : rec.passes)
+        worst = std::fmax(worst, p.abserr / std::fmax(std::fabs(p.result), 1e-300));
+    return worst;
+}
+
+// The cube lost density: every pass again over the fitted domain. The default mode reports
+// those results (the warnings of the cube's run, from `before` on, give way to the line that
+// says so); with cube_only the cube's results stay, their bounds widened by their distance
+// from the fitted domain's results and those results' own bounds.
+void recompute_fitted(const SelectionState& model, const Deck& d, int npass, int maxcls, bool cube_only,
+                      std::size_t before, RunRecord& rec) {
+    RunRecord fit;
+    *fit.deck = d;
+    if (!integrate_fitted(model, d, npass, maxcls, 0, fit)) {
+        rec.warnings.push_back("the passes could not be recomputed over a fitted domain (" + fit.domain.note +
+                               "): the cube's results stand.");
+        return;
+    }
+    // The rule could not meet the deck's accuracy and the cubature after it spent the deck's
+    // budget (a relerr of 0, a small maxcls): the rule's last level may have done better.
+    const auto spent = [](const RunRecord& r) {
+        return std::any_of(r.passes.begin(), r.passes.end(), [](const PassRecord& p) { return p.status == 1; });
+    };
+    if (!fit.integration.fallback.empty() && spent(fit)) {
+        RunRecord rule;
+        *rule.deck = d;
+        if (integrate_fitted(model, d, npass, maxcls, fit.integration.level, rule) &&
+            largest_relative_error(rule) < largest_relative_error(fit)) {
+            rule.warnings.clear();  // the level was not the caller's: no "settled level" warning
+            rule.integration.level_settled = false;
+            fit = std::move(rule);
+        }
+    }
+    finish_results(model, d, fit);
+    if (cube_only) {
+        Results& r = rec.results;
+        const Results& f = fit.results;
+        for (auto [mine, theirs] : {std::pair{&r.criterion, &f.criterion}, {&r.rate1, &f.rate1}, {&r.rate2, &f.rate2},
+                                    {&r.ai, &f.ai}, {&r.impact, &f.impact}, {&r.sd, &f.sd},
+                                    {&r.proportion, &f.proportion}})
+            if (mine->present() && theirs->present())
+                mine->error += std::fabs(mine->value - theirs->value) + theirs->error;
+        rec.cube_kept = true;
+        for (std::size_t i = before; i < rec.warnings.size(); ++i)
+            if (rec.warnings[i].starts_with("the cut-score density integrates to "))
+                rec.warnings[i] += " --domain cube keeps these results; their error bounds take in how far they lie "
+                                   "from the fitted domain's (which the default mode reports).";
+        return;
+    }
+    rec.cube_lost = 1.0 - rec.mass.mass;
+    rec.passes = std::move(fit.passes);
+    rec.results = fit.results;
+    rec.mass = fit.mass;
+    rec.domain = fit.domain;
+    rec.integration = fit.integration;
+    rec.warnings.resize(before);
+    rec.warnings.push_back("integration domain: " + domain_fallback_words(rec.cube_lost));
+    rec.warnings.insert(rec.warnings.end(), fit.warnings.begin(), fit.warnings.end());
+}
+
+} // namespace
+
+// Fills the record of one problem from the deck text; writes nothing but library
+// messages (to the thread's message stream).
+void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt) {
+    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
+    RunOptions o = opt;
+    o.start = opt.has_start ? opt.start : clock();
+    o.has_start = true;
+    if (!read_deck(deck_text, *rec.deck, rec.fault)) {
+        rec.diagnostic = rec.fault.message;
+        rec.source = opt.source;
+        rec.cpu_start = rec.cpu_end = o.start;
+        rec.outcome = Outcome::bad_deck;
+        return;
+    }
+    compute_deck(*rec.deck, rec, o);
+}
+
+namespace {
+
+// The classic limits of the computation: the flags of the report's refusal lines, and the
+// reason in words with the statement item at fault. Returns false for a deck beyond them.
+bool within_limits(const Deck& d, RunRecord& rec, bool fitted) {
+    const int limit[3] = {kMaxPred, kMaxStage, applicant_limit(fitted)};
+    const int value[3] = {d.npred, d.nstage, d.napp};
+    static const char* const what[3] = {"predictors", "stages", "applicants"};
+    std::string reasons;
+    for (int i = 0; i < 3; ++i) {
+        if (value[i] <= limit[i]) continue;
+        rec.ifin[i] = 1;
+        if (reasons.empty()) {
+            rec.fault.statement = 1;
+            rec.fault.item = i + 1;
+            rec.fault.line = rec.fault.last_line = d.lines.counts[i];
+        }
+        reasons += (reasons.empty() ? "" : ", ") + std::to_string(value[i]) + " " + what[i] + " (at most " +
+                   std::to_string(limit[i]) + ")";
+    }
+    if (reasons.empty()) return true;
+    rec.diagnostic = "deck statement 1 (" + statement_name(1) + "), item " + std::to_string(rec.fault.item) +
+                     " on line " + std::to_string(rec.fault.line) + ": beyond the limits of the computation: " +
+                     reasons + "; the report ends with its refusal lines";
+    rec.fault.message = rec.diagnostic;
+    return false;
+}
+
+void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt);
+
+} // namespace
+
+void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
+    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
+    rec.cpu_start = opt.has_start ? opt.start : clock();
+    rec.cpu_end = rec.cpu_start;
+    rec.source = opt.source;
+    // Memory that cannot be had (a thread's point memo, the passes' work arrays) ends the run
+    // with a message, as a fatal error of a library routine does.
+    try {
+        compute_checked(deck, rec, opt);
+    } catch (const std::bad_alloc&) {
+        rec.outcome = Outcome::fatal;
+        rec.diagnostic = "out of memory: the computation could not get the memory it needs";
+        rec.cpu_end = clock();
+    }
+}
+
+namespace {
+
+void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
+    float (*clock)() = opt.cpu_clock != nullptr ? opt.cpu_clock : &cpu_seconds;
+    gsl_set_error_handler_off();
+    reset_messages();
+
+    if (&deck != rec.deck.get()) *rec.deck = deck;
+    const Deck& d = *rec.deck;
+    StageValues& s = *rec.stages;
+    derive_stages(d, s);
+    rec.warnings = d.lines.notes;
+
+    // Decks beyond the classic limits are echoed and refused by the report's own lines,
+    // whatever else is wrong with them; what else the program cannot compute is refused
+    // before any report line.
+    if (!within_limits(d, rec, opt.fitted)) {
+        rec.outcome = Outcome::limits_refused;
+        rec.cpu_end = clock();
+        return;
+    }
+    if (!validate_deck(d, s, rec.fault, opt.fitted)) {
+        rec.diagnostic = rec.fault.message;
+        rec.outcome = Outcome::refused;
+        rec.cpu_end = clock();
+        return;
+    }
+
+    SelectionState model = selection_state(d, s);
+    ftest_forget();
+    try {
+        order_statistic_constants(model);
+    } catch (const FatalLibraryError&) {
+        rec.outcome = Outcome::fatal;
+        return;
+    }
+    if (opt.stop_before_integration) {
+        rec.outcome = Outcome::stopped;
+        return;
+    }
+
+    // Effect sizes far beyond any group difference seen in selection are more likely typos
+    // (10 for 1.0) than designs: computed, but said.
+    for (int i = 1; i <= d.npred; ++i)
+        if (std::fabs(d.Eft(1, i)) > kPlausibleEffect)
+            rec.warnings.push_back("predictor " + std::to_string(i) + "'s effect size " + short_number(d.Eft(1, i)) +
+                                   " lies beyond the plausible range of a group difference, -5 to 5 within-group "
+                                   "SDs; is it a typo?");
+    if (std::fabs(d.efc[0]) > kPlausibleEffect)
+        rec.warnings.push_back("the criterion effect size " + short_number(d.efc[0]) + " lies beyond the plausible "
+                               "range of a group difference, -5 to 5 within-group SDs; is it a typo?");
+
+    rec.fitted_requested = opt.fitted;
+    const int npass = opt.pass_cap > 0 && d.npass > opt.pass_cap ? opt.pass_cap : d.npass;
+    const int maxcls = opt.budget_cap > 0 && d.maxcls > opt.budget_cap ? opt.budget_cap : d.maxcls;
+    if (opt.fitted) {
+        // Fitted, all passes come at once from the rule in the fitted coordinates (or its
+        // fallback); the passes run one by one over the cube when the shape cannot be fitted.
+        bool integrated = false;
+        if (!opt.fitted_adaptive) {
+            integrated = integrate_fitted(model, d, npass, maxcls, opt.fitted_level, rec);
+        } else {
+            rec.domain = fit_domain(model);
+            if (!rec.domain.fitted)
+                rec.warnings.push_back("the integration domain could not be fitted (" + rec.domain.note +
+                                       "); the classic domain is used.");
+        }
+        if (!integrated) integrate_passes(model, d, npass, maxcls, rec);
+        finish_results(model, d, rec);
+    } else {
+        // The classic cube; when it lost density, every pass again over the fitted domain.
+        const std::size_t before = rec.warnings.size();
+        rec.domain = cube_domain(d.nstage);
+        integrate_passes(model, d, npass, maxcls, rec);
+        finish_results(model, d, rec);
+        if (rec.mass.warned) recompute_fitted(model, d, npass, maxcls, opt.cube_only, before, rec);
+    }
     rec.cpu_end = clock();
+}
+
+} // namespace
+
+std::string domain_fallback_words(double cube_lost) {
+    return cube_lost >= 0.0 ? "fitted (the fixed range lost " + two_digits(cube_lost) + " of the density)"
+                            : "fitted (the density over the fixed range came to " + two_digits(-cube_lost) +
+                                  " more than 1)";
 }
 
 int exit_status(const RunRecord& rec) {
     switch (rec.outcome) {
     case Outcome::bad_deck:
     case Outcome::unreadable:
-    case Outcome::refused: return kRunBadDeck;
+    case Outcome::refused:
+    case Outcome::limits_refused: return kRunBadDeck;
     case Outcome::fatal: return kRunFatal;
     default: return kRunOk;
     }

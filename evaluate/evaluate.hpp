@@ -20,6 +20,10 @@ struct RunOptions {
     int budget_cap = 0;
     // Integrate over a domain fitted to the cut-score density instead of the classic one.
     bool fitted = false;
+    // Without fitted: integrate over the classic cube and nothing else (--domain cube), its
+    // numbers kept even where the cube loses density (bounds widened). Neither: the default,
+    // the cube, with every pass recomputed over the fitted domain when the cube loses density.
+    bool cube_only = false;
     // With fitted: integrate pass by pass with the adaptive integration over the fitted box
     // (the fitted method before the rule, kept for comparisons) instead of all passes at once
     // by the rule in the fitted coordinates.
@@ -46,6 +50,13 @@ constexpr int kRunWriteError = 3;
 void compute(std::string_view deck_text, RunRecord& rec, const RunOptions& opt = {});
 // The same for a deck already read (and completed as the reader completes it).
 void compute_deck(const Deck& deck, RunRecord& rec, const RunOptions& opt = {});
+
+// How the default mode names its recomputation over the fitted domain, from the density the
+// cube lost (1 - its mass): "fitted (the fixed range lost 1.1e-2 of the density)", or, when the
+// cube's mass came to more than 1, "fitted (the density over the fixed range came to 4.2e-2
+// more than 1)". The report line and the warning say "integration domain: " and this (no
+// apostrophe: the report's record layouts quote with it).
+std::string domain_fallback_words(double cube_lost);
 
 // The exit status a run with this record ends with.
 int exit_status(const RunRecord& rec);

@@ -115,6 +115,12 @@ struct RunRecord {
     Results results;
     MassCheck mass;
     bool fitted_requested = false;
+    // The default mode: the density the fixed cube lost (1 - its mass) when the passes were
+    // recomputed over the fitted domain for that reason (NaN when they were not).
+    double cube_lost = kNone;
+    // --domain cube: the run kept the cube's results although the cube lost density, and
+    // widened their bounds by what a run over the fitted domain shows.
+    bool cube_kept = false;
     Domain domain;  // the integration domain of the passes
     FittedIntegration integration;  // how a fitted run integrated (integration.used)
     const char* domain_kind() const { return domain.fitted ? "fitted" : "cube"; }

@@ -99,7 +99,10 @@ double dlngam(double x) {
     if (x == 0.0) library_message("DLNGAM", "X IS 0", 1, MessageLevel::fatal);
     if (x < 0.0 && x == std::trunc(x))
         library_message("DLNGAM", "X IS A NEGATIVE INTEGER", 3, MessageLevel::fatal);
-    return std::lgamma(x);
+    // lgamma_r: std::lgamma writes the sign to libm's global signgam, a data race when
+    // several threads run problems.
+    int sign = 0;
+    return ::lgamma_r(x, &sign);
 }
 
 } // namespace traz

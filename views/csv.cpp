@@ -20,6 +20,8 @@ const char* const kColumns[] = {
     "selection_rate_group2_error",
     "ai_ratio",
     "ai_ratio_error",
+    "impact_ratio",
+    "impact_ratio_error",
     "sd_average_criterion_score",
     "sd_average_criterion_score_error",
     "proportion_selected",
@@ -74,7 +76,7 @@ std::string csv_row(const RunRecord& rec, const std::vector<std::string>& extra)
     add(line, csv_field(rec.source));
     add(line, outcome_name(rec.outcome));
     const Results& r = rec.results;
-    for (const BoundedResult* b : {&r.criterion, &r.rate1, &r.rate2, &r.ai, &r.sd, &r.proportion}) add_bounded(line, *b);
+    for (const BoundedResult* b : {&r.criterion, &r.rate1, &r.rate2, &r.ai, &r.impact, &r.sd, &r.proportion}) add_bounded(line, *b);
     add(line, rec.mass.done ? csv_number(rec.mass.mass) : "");
     add(line, rec.outcome == Outcome::computed ? rec.domain_kind() : "");
     int worst = 0;

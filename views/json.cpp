@@ -75,7 +75,11 @@ json stages_json(const Deck& d, const StageValues& s) {
 json domain_json(const RunRecord& rec) {
     const Domain& d = rec.domain;
     json out = {{"kind", rec.domain_kind()}, {"fitted_requested", rec.fitted_requested}};
-    if (!rec.fitted_requested) return out;
+    // The default mode's recomputation over the fitted domain, and --domain cube keeping the
+    // cube's results although it lost density.
+    if (!std::isnan(rec.cube_lost)) out["cube_lost"] = number(rec.cube_lost);
+    if (rec.cube_kept) out["cube_kept"] = true;
+    if (!rec.fitted_requested && !rec.domain.fitted) return out;
     json m = json::array(), L = json::array(), lo = json::array(), hi = json::array();
     for (int i = 0; i < d.ndim; ++i) {
         m.push_back(number(d.m[i]));
@@ -162,6 +166,7 @@ json to_json(const RunRecord& rec) {
                           {"selection_rate_group1", bounded(r.rate1)},
                           {"selection_rate_group2", bounded(r.rate2)},
                           {"ai_ratio", bounded(r.ai)},
+                          {"impact_ratio", bounded(r.impact)},
                           {"sd_average_criterion_score", bounded(r.sd)},
                           {"proportion_selected", bounded(r.proportion)},
                           {"target_selection_ratio", number(r.target)}};

@@ -84,13 +84,13 @@ constexpr Result kE{&PlotPoint::E, &PlotPoint::E_err};
 constexpr Result kSD{&PlotPoint::SD, &PlotPoint::SD_err};
 constexpr Result kR1{&PlotPoint::R1, &PlotPoint::R1_err};
 constexpr Result kR2{&PlotPoint::R2, &PlotPoint::R2_err};
-constexpr Result kAI{&PlotPoint::AI, &PlotPoint::AI_err};
+constexpr Result kIR{&PlotPoint::IR, &PlotPoint::IR_err};
 
 double value_of(const PlotPoint& p, Field f) {
     return p.computed && std::isfinite(p.*f) ? p.*f : std::nan("");
 }
 double error_of(const PlotPoint& p, Field f) {
-    return p.computed && std::isfinite(p.*f) && p.*f > 0 ? p.*f : 0.0;
+    return p.computed && std::isfinite(p.*f) && p.*f > 0 && p.*f <= kLargestPlotted ? p.*f : 0.0;
 }
 
 // Extent of the values on one axis, padded for drawing.
@@ -212,7 +212,7 @@ void draw(const PlotText& text, const std::vector<Curve>& curves) {
     text_size(1.35);
     plptex(0.5, 0.955, 1.0, 0.0, 0.5, escaped(text.title).c_str());
 
-    // Panel 1: E against the AI ratio.
+    // Panel 1: E against the impact ratio.
     // A grid's legend goes in rows of three above the panel, at most four rows: past twelve
     // curves it names every second, third, ... curve.
     const std::size_t legend_every = (curves.size() + 11) / 12;
@@ -223,10 +223,10 @@ void draw(const PlotText& text, const std::vector<Curve>& curves) {
     ax.add(kFourFifths);
     for (const Curve& c : curves)
         for (const PlotPoint* p : c.points) {
-            const double ai = value_of(*p, kAI.value), e = value_of(*p, kE.value);
-            if (std::isnan(ai) || std::isnan(e)) continue;
-            ax.add(ai - error_of(*p, kAI.err));
-            ax.add(ai + error_of(*p, kAI.err));
+            const double ir = value_of(*p, kIR.value), e = value_of(*p, kE.value);
+            if (std::isnan(ir) || std::isnan(e)) continue;
+            ax.add(ir - error_of(*p, kIR.err));
+            ax.add(ir + error_of(*p, kIR.err));
             ey.add(e - error_of(*p, kE.err));
             ey.add(e + error_of(*p, kE.err));
         }
@@ -241,7 +241,7 @@ void draw(const PlotText& text, const std::vector<Curve>& curves) {
         plptex(0.5 * (ax.lo + ax.hi), 0.5 * (ey.lo + ey.hi), 1.0, 0.0, 0.5, "not computed");
     }
     text_size(1.15);
-    plmtex("b", 2.8, 0.5, 0.5, "AI ratio (group 2 rate / group 1 rate)");
+    plmtex("b", 2.8, 0.5, 0.5, "Impact ratio (lower selection rate / higher)");
     plmtex("l", 4.5, 0.5, 0.5, "Expected criterion score of those selected");
     const std::string labelled_with = "Points labelled with " + escaped(text.vary1);
     if (!grid) {
@@ -265,9 +265,9 @@ void draw(const PlotText& text, const std::vector<Curve>& curves) {
         const Curve& c = curves[ci];
         std::vector<double> x, y, xe, ye;
         for (const PlotPoint* p : c.points) {
-            x.push_back(value_of(*p, kAI.value));
+            x.push_back(value_of(*p, kIR.value));
             y.push_back(value_of(*p, kE.value));
-            xe.push_back(error_of(*p, kAI.err));
+            xe.push_back(error_of(*p, kIR.err));
             ye.push_back(error_of(*p, kE.err));
         }
         plcol0(curve_colour(ci));
@@ -333,7 +333,7 @@ void draw(const PlotText& text, const std::vector<Curve>& curves) {
         {"Expected criterion score", kE, nullptr, false, {0.575, 0.76, 0.53, 0.86}},
         {"SD of the average criterion score", kSD, nullptr, false, {0.81, 0.975, 0.53, 0.86}},
         {"Selection rates", kR1, &kR2, false, {0.575, 0.76, 0.10, 0.43}},
-        {"AI ratio", kAI, nullptr, true, {0.81, 0.975, 0.10, 0.43}},
+        {"Impact ratio (lower rate / higher)", kIR, nullptr, true, {0.81, 0.975, 0.10, 0.43}},
     };
     Extent vx;
     for (const Curve& c : curves)
@@ -416,10 +416,7 @@ constexpr Device kDevices[] = {
 };
 
 const Device* device_for(const std::string& path) {
-    const auto dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.') return nullptr;
-    std::string ext = path.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = plot_extension(path);
     for (const Device& d : kDevices)
         if (ext == d.ext) return &d;
     return nullptr;
@@ -444,24 +441,51 @@ bool has_driver(const char* name) {
     return false;
 }
 
+// Whether the file ends as a whole file of its format does: PNG with its IEND chunk, PDF
+// with %%EOF, SVG with </svg> (each possibly followed by line ends).
+bool ends_complete(const std::string& path, const char* ext) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    char tail[64] = {};
+    long size = 0;
+    std::size_t n = 0;
+    if (std::fseek(f, 0, SEEK_END) == 0 && (size = std::ftell(f)) > 0) {
+        const long from = std::max(0L, size - static_cast<long>(sizeof tail));
+        if (std::fseek(f, from, SEEK_SET) == 0) n = std::fread(tail, 1, sizeof tail, f);
+    }
+    std::fclose(f);
+    std::string end(tail, n);
+    while (!end.empty() && (end.back() == '\n' || end.back() == '\r' || end.back() == ' ')) end.pop_back();
+    if (std::strcmp(ext, ".png") == 0) return end.ends_with(std::string("IEND\xae\x42\x60\x82", 8));
+    if (std::strcmp(ext, ".pdf") == 0) return end.ends_with("%%EOF");
+    return end.ends_with("</svg>");
+}
+
 } // namespace
 
 bool plot_sweep(const std::string& path, const PlotText& text, const std::vector<PlotPoint>& points,
-                std::string& error) {
+                std::string& error, bool* input_fault) {
+    if (input_fault != nullptr) *input_fault = true;
+    if (!plot_format_known(path, error)) return false;
     const Device* dev = device_for(path);
-    if (dev == nullptr) {
-        error = "plot file \"" + path + "\": unknown format (use .png, .svg or .pdf)";
-        return false;
-    }
     bool any = false;
-    for (const PlotPoint& p : points)
-        for (Field f : {&PlotPoint::E, &PlotPoint::SD, &PlotPoint::R1, &PlotPoint::R2, &PlotPoint::AI})
+    for (const PlotPoint& p : points) {
+        for (Field f : {&PlotPoint::E, &PlotPoint::SD, &PlotPoint::R1, &PlotPoint::R2, &PlotPoint::IR})
             any = any || !std::isnan(value_of(p, f));
+        for (double v : {p.v1, p.v2, value_of(p, &PlotPoint::E), value_of(p, &PlotPoint::SD),
+                         value_of(p, &PlotPoint::R1), value_of(p, &PlotPoint::R2), value_of(p, &PlotPoint::IR)})
+            if (std::fabs(v) > kLargestPlotted) {
+                error = "plot file \"" + path + "\": a value of " + number(v) + " cannot be plotted (at most " +
+                        number(kLargestPlotted) + " in absolute value)";
+                return false;
+            }
+    }
     if (!any) {
         error = "plot file \"" + path + "\": nothing to plot (no point has results)";
         return false;
     }
     const std::vector<Curve> curves = curves_of(points);
+    if (input_fault != nullptr) *input_fault = false;
 
     std::lock_guard<std::mutex> lock(plot_mutex);
     if (!has_driver(dev->driver)) {
@@ -490,11 +514,10 @@ bool plot_sweep(const std::string& path, const PlotText& text, const std::vector
     draw(text, curves);
     plend();
 
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    const bool written = f != nullptr && std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) > 0;
-    if (f != nullptr) std::fclose(f);
-    if (!written || !plplot_abort.empty()) {
-        error = "plot file \"" + path + "\": the plot could not be written";
+    // PLplot and cairo do not report a failed write: a file cut short (a full disk, a file
+    // size limit) lacks the end its format requires.
+    if (!ends_complete(path, dev->ext) || !plplot_abort.empty()) {
+        error = "plot file \"" + path + "\": the plot could not be written completely";
         if (!plplot_abort.empty()) error += " (" + plplot_abort + ")";
         return false;
     }

@@ -5,6 +5,6 @@
 
 // plot_sweep under a name the loader finds (see cli/plot_loader.hpp).
 extern "C" bool traz_plot_sweep(const std::string& path, const traz::PlotText& text,
-                                const std::vector<traz::PlotPoint>& points, std::string& error) {
-    return traz::plot_sweep(path, text, points, error);
+                                const std::vector<traz::PlotPoint>& points, std::string& error, bool* input_fault) {
+    return traz::plot_sweep(path, text, points, error, input_fault);
 }

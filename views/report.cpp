@@ -185,6 +185,9 @@ void write_report(std::FILE* out, const RunRecord& rec) {
     if (rec.fitted_requested && rec.outcome == Outcome::computed)
         write(out, rec.domain.fitted ? "('   integration domain: fitted')"
                                           : "('   integration domain: cube (the fit failed)')");
+    // So does a run whose cube lost density, recomputed over the fitted domain.
+    if (!std::isnan(rec.cube_lost) && rec.outcome == Outcome::computed)
+        write(out, "('   integration domain: " + domain_fallback_words(rec.cube_lost) + "')");
     write(out, "(/,'PROGRAM OUTPUT')");
     if (rec.outcome == Outcome::fatal || rec.outcome == Outcome::stopped) return;
     if (rec.outcome == Outcome::limits_refused) {

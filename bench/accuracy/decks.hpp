@@ -18,7 +18,8 @@ struct Case {
 // A deck whose stages rank on one predictor each, so that the predictor correlations are the
 // stage correlations: r = (r21, r31, r32), validities v, group-1 effect sizes e per stage.
 inline std::string stage_deck(int napp, const std::vector<int>& ns, const std::vector<double>& r,
-                              const std::vector<double>& v, const std::vector<double>& e, double pg1, double efc1) {
+                              const std::vector<double>& v, const std::vector<double>& e, double pg1, double efc1,
+                              const char* budget = "1.0E-4 100000") {
     const int K = static_cast<int>(ns.size());
     std::ostringstream s;
     s.precision(10);
@@ -35,7 +36,7 @@ inline std::string stage_deck(int napp, const std::vector<int>& ns, const std::v
     if (K == 2) s << r[0] << "\n";
     if (K == 3) s << r[0] << ' ' << r[1] << "\n" << r[2] << "\n";
     for (int j = 0; j < K; ++j) s << e[j] << ' ';
-    s << "\n2 " << pg1 << " 7\n" << efc1 << "\n1.0E-4 100000\n";
+    s << "\n2 " << pg1 << " 7\n" << efc1 << "\n" << budget << "\n";
     return s.str();
 }
 
@@ -44,7 +45,8 @@ inline std::string stage_deck(int napp, const std::vector<int>& ns, const std::v
 // 0.3 + 0.4 * 0.7^|i - j| (positive definite: a constant, a first-order autoregressive and an
 // identity part); validities rise from 0.20 to 0.45 and group 1's effect sizes are shift + a
 // pattern of -0.2 .. -0.9.
-inline std::string ten_predictor_deck(int napp, const std::vector<int>& ns, double shift, double pg1, double efc1) {
+inline std::string ten_predictor_deck(int napp, const std::vector<int>& ns, double shift, double pg1, double efc1,
+                                      const char* budget = "1.0E-4 100000") {
     const int P = 10, K = static_cast<int>(ns.size());
     std::ostringstream s;
     s.precision(10);
@@ -64,7 +66,7 @@ inline std::string ten_predictor_deck(int napp, const std::vector<int>& ns, doub
         s << '\n';
     }
     for (int i = 0; i < P; ++i) s << shift - 0.2 - 0.07 * (i % 10) << ' ';
-    s << "\n2 " << pg1 << " 7\n" << efc1 << "\n1.0E-4 100000\n";
+    s << "\n2 " << pg1 << " 7\n" << efc1 << "\n" << budget << "\n";
     return s.str();
 }
 
@@ -161,6 +163,46 @@ inline std::vector<Case> sweep() {
     c.push_back({"3s-n10000", ten_predictor_deck(10000, {6000, 2500, 1000}, 0.0, 0.25, -0.5)});
     c.push_back({"3s-n10000-r0.99", stage_deck(10000, {4000, 1500, 500}, {0.98, 0.97, 0.99}, {0.45, 0.46, 0.47},
                                                {-0.7, -0.65, -0.6}, 0.25, -0.5)});
+    return c;
+}
+
+// Decks the fixed cube gets wrong or that its range checks used to refuse, for the default
+// mode (the cube, recomputed over the fitted domain when it loses density): small final
+// stages, 99 of 100 kept at the first stage, group means near or beyond 3, stage correlations
+// to 0.999, and passes that all spend their budget.
+inline std::vector<Case> default_mode() {
+    std::vector<Case> c;
+    // Small final stages: k of k + 1 at the last stage.
+    c.push_back({"2s-n40-2-1", stage_deck(40, {2, 1}, {0.70}, {0.40, 0.45}, {-0.6, -0.5}, 0.30, -0.4)});
+    c.push_back({"3s-n10-5-2-1", stage_deck(10, {5, 2, 1}, {0.60, 0.50, 0.70}, {0.35, 0.40, 0.45}, {-0.6, -0.5, -0.4},
+                                            0.40, -0.4)});
+    c.push_back({"3s-n60-20-3-2+", stage_deck(60, {20, 3, 2}, {0.85, 0.80, 0.90}, {0.40, 0.45, 0.50}, {0.8, 0.6, 0.5},
+                                              0.30, 0.5)});
+    c.push_back({"10p-n100-40-2-1", ten_predictor_deck(100, {40, 2, 1}, 0.0, 0.30, -0.4)});
+    c.push_back({"2s-n100-5-4+", stage_deck(100, {5, 4}, {0.90}, {0.40, 0.45}, {1.0, 0.8}, 0.30, 0.6)});
+    // 99 of 100 at the first stage.
+    c.push_back({"2s-n100-99-30", stage_deck(100, {99, 30}, {0.90}, {0.40, 0.45}, {-0.6, -0.5}, 0.30, -0.4)});
+    c.push_back({"3s-n100-99-40-10", stage_deck(100, {99, 40, 10}, {0.90, 0.85, 0.92}, {0.40, 0.45, 0.50},
+                                                {-0.6, -0.5, -0.4}, 0.30, -0.4)});
+    c.push_back({"2s-n100-99-10+", stage_deck(100, {99, 10}, {0.80}, {0.40, 0.45}, {0.8, 0.6}, 0.40, 0.5)});
+    c.push_back({"3s-n99-67-15-3", stage_deck(99, {67, 15, 3}, {0.85, 0.80, 0.91}, {0.40, 0.45, 0.50},
+                                              {0.9, 0.8, 0.7}, 0.30, 0.5)});
+    // Group means near and beyond 3 (the range check refused those beyond).
+    c.push_back({"2s-n50-mean3.2", stage_deck(50, {15, 5}, {0.80}, {0.40, 0.45}, {3.2, 2.5}, 0.20, 1.5)});
+    c.push_back({"3s-n60-mean-3.4", stage_deck(60, {30, 10, 3}, {0.85, 0.80, 0.90}, {0.40, 0.45, 0.50},
+                                               {-3.4, -3.0, -2.8}, 0.50, -1.5)});
+    // Stage correlations to 0.999.
+    c.push_back({"2s-n60-r0.999+", stage_deck(60, {25, 5}, {0.999}, {0.45, 0.45}, {0.5, 0.5}, 0.30, 0.4)});
+    c.push_back({"3s-n80-r0.999-0.99", stage_deck(80, {40, 12, 3}, {0.99, 0.995, 0.999}, {0.44, 0.45, 0.46},
+                                                  {-0.7, -0.65, -0.6}, 0.25, -0.5)});
+    // Every pass spends its budget.
+    c.push_back({"3s-example-relerr0", slurp(std::string(TRAZ_SOURCE_DIR) + "/examples/three-stage.deck")});
+    c.back().deck.replace(c.back().deck.rfind("1.0e-4 100000"), 13, "0.0 15000");
+    c.push_back({"2s-n50-spent600", stage_deck(50, {20, 8}, {0.90}, {0.45, 0.50}, {-0.9, -0.7}, 0.20, -0.5,
+                                               "1.0E-6 600")});
+    c.push_back({"3s-n60-spent3000", stage_deck(60, {30, 15, 6}, {0.98, 0.97, 0.99}, {0.45, 0.46, 0.47},
+                                                {-0.7, -0.65, -0.6}, 0.25, -0.5, "1.0E-5 3000")});
+    c.push_back({"10p-n100-spent5000", ten_predictor_deck(100, {60, 25, 10}, 0.0, 0.25, -0.5, "1.0E-6 5000")});
     return c;
 }
 

@@ -30,10 +30,14 @@ struct DeckLines;  // where each item of a deck's text stood
 
 // How the passes integrate over the stage cut scores.
 enum class Integration {
-    automatic,  // the fixed cube, recomputed over the fitted domain when the cube loses density
-    cube,       // the fixed cube [-4.5, 4.5] per stage ([-6.5, 6.5] for one stage), nothing else
+    automatic,  // the fixed cube, every pass recomputed over the fitted domain when the cube loses density
+    cube,       // the fixed cube [-4.5, 4.5] per stage ([-6.5, 6.5] for one stage) and its numbers, however
+                // much density it loses (then a warning, and bounds widened by a run over the fitted domain)
     fitted,     // a domain fitted to the cut-score density
 };
+
+// "automatic", "cube" or "fitted" (the command line's --domain); throws Error for another name.
+Integration integration_named(std::string_view name);
 
 struct Stage {
     std::vector<double> weights;  // one per predictor; 0 leaves a predictor out of this stage
@@ -127,6 +131,9 @@ struct Result {
     bool mass_checked = false;           // the group-share passes were there to check the density
     double mass = NAN;                   // what the cut-score density integrates to (1 when whole)
     std::string domain;                  // "cube" or "fitted"
+    // The default mode recomputed every pass over the fitted domain because the fixed cube lost
+    // this much of the cut-score density (NaN when it did not).
+    double cube_lost = NAN;
     // Fitted integration: the rule's level, whether it was settled from outside, the
     // integrand evaluations of the passes, and why the adaptive integration took over from
     // the rule ("" when it did not).
@@ -180,7 +187,21 @@ struct SweepSpec {
     // Called on the calling thread with the points done so far (in any order) and the total,
     // about four times a second and at the end: for a progress bar.
     std::function<void(int done, int total)> progress;
+    // Called on the calling thread about four times a second; once it returns true no
+    // further point starts, the points running finish, those that complete the grid order
+    // are still handed on, and sweep() returns the points handed on so far.
+    std::function<bool()> cancel;
+    // false: each point's result is released once on_point has had it (the points returned
+    // then carry their number and values only), so that a long sweep's memory stays bounded.
+    bool keep_results = true;
 };
+
+// Most points a sweep's grid may have (before sharding); larger grids are refused before
+// anything is allocated for them.
+constexpr long kMaxSweepPoints = 1000000;
+// Most threads a sweep runs, whatever jobs asks for; fewer when the machine's memory is
+// small (each thread keeps a memo of integrand values of about 25 MB).
+constexpr int kMaxSweepJobs = 256;
 
 struct SweepPoint {
     int point = 0;                   // 1-based in the grid
@@ -193,7 +214,8 @@ struct SweepPoint {
 std::vector<std::string> sweep_names(const Design& base, const SweepSpec& spec);
 // Runs the sweep. on_point, when given, receives the points in grid order as they are done
 // (on the calling thread); the points are also returned in that order. Results do not depend
-// on jobs or shards, bit for bit. Throws Error for a bad range.
+// on jobs or shards, bit for bit. Throws Error for a bad range, a grid beyond
+// kMaxSweepPoints, or when no thread can be started.
 std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
                               const std::function<void(const SweepPoint&)>& on_point = {});
 

@@ -65,8 +65,12 @@ TEST(Sweep, RowsEqualTheRunsOfTheirDecksWhateverTheJobsAndShards) {
     const std::vector<std::string> one = lines_of(sweep_csv(1));
     ASSERT_EQ(one.size(), 10u);  // header and 3 x 3 points
     const auto header = traz::csv_header({"point", "mix(2)", "ns(2)"});
-    EXPECT_EQ(one[0] + "\n", header);
-    const int cpu = 2 + 18;  // point, two values, then the run's columns up to cpu_seconds
+    EXPECT_EQ(one[0] + "\n", header.substr(0, header.size() - 1) + ",grid\n");
+    const int cpu = 3 + 19;  // point, two values, then the run's columns up to cpu_seconds
+    // Every row ends with the same grid: the base deck's hash, 9 points, the ranges as given.
+    const std::string grid = one[1].substr(one[1].rfind(",\"") + 1);
+    EXPECT_TRUE(grid.ends_with(" 9 points: mix(2)=0:1:0.5 ns(2)=5,10,30\"")) << grid;
+    for (std::size_t i = 1; i < one.size(); ++i) EXPECT_TRUE(one[i].ends_with("," + grid)) << one[i];
 
     const std::vector<std::string> two = lines_of(sweep_csv(2));
     EXPECT_EQ(without_cpu(one, cpu), without_cpu(two, cpu));
@@ -100,7 +104,8 @@ TEST(Sweep, RowsEqualTheRunsOfTheirDecksWhateverTheJobsAndShards) {
         traz::compute(traz::write_deck_text(b), rec, opt);
         const std::string expected = traz::csv_row(rec, {std::to_string(point), traz::format_value(mix, t),
                                                           traz::format_value(ns, n)});
-        EXPECT_EQ(without_cpu({one[static_cast<std::size_t>(point)]}, cpu), without_cpu(lines_of(expected), cpu))
+        const std::string row = one[static_cast<std::size_t>(point)];
+        EXPECT_EQ(without_cpu({row.substr(0, row.size() - grid.size() - 1)}, cpu), without_cpu(lines_of(expected), cpu))
             << "point " << point;
     }
     EXPECT_NE(one[8].find(",refused,"), std::string::npos) << one[8];

@@ -71,6 +71,19 @@ TEST(DeckReading, LeftoversAfterAStatementAreIgnored) {
                                "2 0.3 7 8\n0.5 1.5\n1.0e-4 100000 3.0 trailing\n"));
 }
 
+// Numbers left over on a statement's line warn (a comment that starts with one number does
+// not); a comma between two digits is named in the warning, however long its number.
+TEST(DeckReading, LeftoverValuesWarnAndDecimalCommasAreNamed) {
+    Deck d = read_ok("2 1 20 5 3 applicants\n0.6 0.4\n0,5 0,3\n0.2\n0.4 0.1 0.3 0.2\n2 0.3 7\n0.5\n"
+                     "1.0e-4 100000 " + std::string(50, '-') + "1,5\n");
+    ASSERT_EQ(d.lines.notes.size(), 2u);
+    EXPECT_EQ(d.lines.notes[0], "line 3 has 4 values, statement 3 needs 2: the rest is ignored (\"0,5\" on line 3 "
+                                "reads as two values, 0 and 5: write 0.5 for a decimal fraction)");
+    EXPECT_EQ(d.lines.notes[1], "line 5 has 4 values, statement 5 needs 2: the rest is ignored");
+    ASSERT_EQ(d.lines.decimal_commas.size(), 2u);
+    EXPECT_EQ(d.lines.decimal_commas[1], std::make_pair(8, std::string(19, '-') + "1,5"));
+}
+
 TEST(DeckReading, StatementNeverTakesValuesFromPreviousLine) {
     // The surplus 0.9 after the counts would be a weight if the next statement read on.
     const Deck d = read_ok("2 1 20 5 0.9\n0.6 0.4\n0.5 0.3\n0.2\n0.4 0.1\n2 0.3 7\n0.5\n1.0e-4 100000\n");
@@ -270,8 +283,10 @@ TEST(DeckDiagnostics, LargestDecksAreEchoedThenRefused) {
     for (int i = 0; i < 100; ++i) deck += "0.2 ";
     deck += "\n2 0.5 7\n0.5\n1e-4 1000\n";
     const auto r = run_deck(deck);
-    EXPECT_EQ(r.status, traz::kRunOk);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, traz::kRunBadDeck);
+    EXPECT_EQ(r.err, "traz: deck statement 1 (predictors, stages, applicants and retained counts), item 1 on line 1: "
+                     "beyond the limits of the computation: 100 predictors (at most 10), 10 stages (at most 3); the "
+                     "report ends with its refusal lines\n");
     EXPECT_NE(r.out.find("PROGRAM OUTPUT\n\n\nCOMPUTATION STOPPED: INVALID INPUT PARAMETERS\n"
                          "  Too many predictors\n  Too many selection stages\n\nCPU TIME IN SECONDS         0.00\n"),
               std::string::npos);

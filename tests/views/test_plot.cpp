@@ -1,6 +1,7 @@
 // The sweep plot: PNG, SVG and PDF files of a single sweep and of a grid, and the refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -54,7 +55,7 @@ std::vector<PlotPoint> sweep(const std::vector<double>& v2s) {
             p.E = 1.2 - 0.3 * p.v1 + (std::isnan(b) ? 0 : b), p.E_err = i == 4 ? 0.05 : 1e-5;
             p.R1 = 0.12 - 0.02 * p.v1, p.R1_err = 1e-6;
             p.R2 = 0.04 + 0.05 * p.v1, p.R2_err = 1e-6;
-            p.AI = p.R2 / p.R1, p.AI_err = 1e-4;
+            p.IR = std::min(p.R1, p.R2) / std::max(p.R1, p.R2), p.IR_err = 1e-4;
             p.SD = i < 3 ? 0.28 : std::nan("");  // a deck without the SD passes
             p.SD_err = std::nan("");
             pts.push_back(p);
@@ -83,7 +84,7 @@ TEST(PlotSweep, WritesEachFormatWithItsLabels) {
             EXPECT_NE(file.find("<svg"), std::string::npos);
             const std::string text = svg_text(file);
             for (const char* label :
-                 {"Expected criterion score of those selected", "AI ratio (group 2 rate / group 1 rate)",
+                 {"Expected criterion score of those selected", "Impact ratio (lower selection rate / higher)",
                   "four-fifths rule", "mix(2)", "two-stage.deck: mix(2) from 0 to 1", "0.75"})
                 EXPECT_NE(text.find(label), std::string::npos) << path << " lacks " << label;
             EXPECT_EQ(text.find("pg = 0.5") != std::string::npos, is_grid) << path;
@@ -95,6 +96,8 @@ TEST(PlotSweep, RefusesWhatItCannotPlot) {
     const PlotText text{"t", "pg", "", "", ""};
     std::vector<PlotPoint> refused = sweep({std::nan("")});
     for (PlotPoint& p : refused) p.computed = false;
+    std::vector<PlotPoint> huge = sweep({std::nan("")});
+    huge[1].E = 1.7e308;
     const std::tuple<fs::path, std::vector<PlotPoint>, const char*> cases[] = {
         {kOut / "plot.jpg", sweep({std::nan("")}), "unknown format"},
         {kOut / "plot", sweep({std::nan("")}), "unknown format"},
@@ -102,6 +105,7 @@ TEST(PlotSweep, RefusesWhatItCannotPlot) {
         {kOut / "no-such-dir" / "plot.png", sweep({std::nan("")}), "No such file or directory"},
         {kOut / "empty.png", refused, "nothing to plot"},
         {kOut / "none.svg", {}, "nothing to plot"},
+        {kOut / "huge.svg", huge, "cannot be plotted"},
     };
     for (const auto& [path, points, why] : cases) {
         fs::remove(path);
