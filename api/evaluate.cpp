@@ -46,21 +46,6 @@ std::string text_of(std::FILE* f) {
     return s;
 }
 
-// The classic limits a design exceeds (the report's refusal lines), as statement 1's items.
-Diagnostic limits_diagnostic(const RunRecord& rec) {
-    static const char* const why[3] = {"more than 10 predictors", "more than 3 selection stages",
-                                       "more than 100 applicants"};
-    Diagnostic d;
-    d.statement = 1;
-    for (int i = 2; i >= 0; --i)
-        if (rec.ifin[i] == 1) {
-            d.item = i + 1;
-            d.message = why[i] + (d.message.empty() ? "" : ", " + d.message);
-        }
-    d.message = "beyond the classic limits: " + d.message;
-    return d;
-}
-
 } // namespace
 
 Integration integration_named(std::string_view name) {
@@ -87,8 +72,6 @@ Result result_of(std::shared_ptr<RunRecord> rec, std::string messages) {
     if (!rec->diagnostic.empty()) {
         r.diagnostic = diagnostic_of(rec->fault);
         r.diagnostic.message = rec->diagnostic;
-    } else if (rec->outcome == Outcome::limits_refused) {
-        r.diagnostic = limits_diagnostic(*rec);
     }
     const Results& res = rec->results;
     r.expected_criterion_score = {res.criterion.value, res.criterion.error};

@@ -160,8 +160,8 @@ int run_pareto(const ParetoOptions& o) {
             return kRunWriteError;
         }
     }
-    std::FILE* out = open_output(o.output);
-    if (out == nullptr) return kRunWriteError;
+    Output out;
+    if (!open_output(o.output, out)) return kRunWriteError;
     Progress bar(o.progress && isatty(STDERR_FILENO));
     spec.progress = [&](int done, int total) { bar.show(done, total); };
 
@@ -170,16 +170,16 @@ int run_pareto(const ParetoOptions& o) {
         std::string header = csv_header({"point"});
         header.pop_back();
         for (const FreeWeight& f : free) header.append(",").append(csv_field(weight_name(f)));
-        std::fputs((header + ",search\n").c_str(), out);
-        std::fflush(out);
+        std::fputs((header + ",search\n").c_str(), out.file);
+        std::fflush(out.file);
     }
     int worst = kRunOk, unsettled = 0;
     std::vector<FrontPlotPoint> plotted;
     nlohmann::ordered_json rows = nlohmann::ordered_json::array();
     const auto each = [&](const ParetoPoint& p) {
         if (o.format == "csv") {
-            std::fputs(csv_point_row(p, free.size()).c_str(), out);
-            std::fflush(out);
+            std::fputs(csv_point_row(p, free.size()).c_str(), out.file);
+            std::fflush(out.file);
         } else {
             rows.push_back(point_json(p, free));
         }
@@ -207,7 +207,7 @@ int run_pareto(const ParetoOptions& o) {
     } catch (const Error& e) {
         bar.finish();
         std::fprintf(stderr, "traz: %s: %s\n", o.base.c_str(), e.what());
-        close_output(out, o.output);
+        close_output(out);
         return kRunBadDeck;
     }
     bar.finish();
@@ -229,12 +229,12 @@ int run_pareto(const ParetoOptions& o) {
         all["ends"] = {{"highest_expected_criterion_score", end_json(front.highest_criterion, free)},
                        {"highest_impact_ratio", end_json(front.highest_impact, free)}};
         all["rows"] = rows;
-        std::fputs((all.dump(2) + "\n").c_str(), out);
+        std::fputs((all.dump(2) + "\n").c_str(), out.file);
     }
     if (unsettled > 0)
         std::fprintf(stderr, "traz: pareto: %d of %zu points not settled (their rows give the reason)\n", unsettled,
                      front.points.size());
-    if (close_output(out, o.output) != kRunOk) return kRunWriteError;
+    if (close_output(out) != kRunOk) return kRunWriteError;
 
     if (!o.plot.empty()) {
         FrontPlotText text;
@@ -389,10 +389,10 @@ int run_compare(const CompareOptions& o) {
     } else {
         text = compare_table(c, o.decks);
     }
-    std::FILE* out = open_output(o.output);
-    if (out == nullptr) return kRunWriteError;
-    std::fputs(text.c_str(), out);
-    if (close_output(out, o.output) != kRunOk) return kRunWriteError;
+    Output out;
+    if (!open_output(o.output, out)) return kRunWriteError;
+    std::fputs(text.c_str(), out.file);
+    if (close_output(out) != kRunOk) return kRunWriteError;
     return worst;
 }
 

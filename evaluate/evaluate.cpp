@@ -437,9 +437,9 @@ bool within_limits(const Deck& d, RunRecord& rec, bool fitted) {
                    std::to_string(limit[i]) + ")";
     }
     if (reasons.empty()) return true;
-    rec.diagnostic = "deck statement 1 (" + statement_name(1) + "), item " + std::to_string(rec.fault.item) +
-                     " on line " + std::to_string(rec.fault.line) + ": beyond the limits of the computation: " +
-                     reasons + "; the report ends with its refusal lines";
+    const std::string line = rec.fault.line > 0 ? " on line " + std::to_string(rec.fault.line) : "";
+    rec.diagnostic = "deck statement 1 (" + statement_name(1) + "), item " + std::to_string(rec.fault.item) + line +
+                     ": beyond the limits of the computation: " + reasons + "; the report ends with its refusal lines";
     rec.fault.message = rec.diagnostic;
     return false;
 }

@@ -110,7 +110,7 @@ def test_errors_carry_the_message_and_place(tmp_path):
     assert (e.value.statement, e.value.item, e.value.line) == (1, 4, 0) and "line" not in str(e.value)
 
     # Beyond the classic limits; fields that do not fit; a deck that cannot be read; wrong kinds.
-    with pytest.raises(traz.Error, match="more than 10 predictors") as e:
+    with pytest.raises(traz.Error, match=r"11 predictors \(at most 10\)") as e:
         traz.evaluate(validities=[0.2] * 11, correlations=[[float(i == j) for j in range(11)] for i in range(11)],
                       effect_sizes=[0.1] * 11, weights=[[1] * 11], retained=[10], applicants=50)
     assert e.value.outcome == "refused_after_echo"
