@@ -422,12 +422,12 @@ py::list pareto_rows(const PyDesign& p, int points, bool negative_weights, int j
     spec.negative_weights = negative_weights;
     spec.jobs = jobs;
     const traz::Design base = p.design();
-    const std::vector<traz::FreeWeight> free = traz::pareto_free_weights(base, spec);
     traz::ParetoFront front;
     {
         py::gil_scoped_release unlocked;
         front = traz::pareto(base, spec);
     }
+    const std::vector<traz::FreeWeight>& free = front.free_weights;
     py::list rows;
     for (const traz::ParetoPoint& point : front.points) {
         py::dict row;
