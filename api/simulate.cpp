@@ -44,6 +44,7 @@ Simulation simulate(const Design& design, const SimulationSpec& spec) {
     out.p_no_hire_group1 = estimate(s.p_no_hire[0]);
     out.p_no_hire_group2 = estimate(s.p_no_hire[1]);
     out.share_undefined = estimate(s.share_undefined);
+    out.undefined = s.undefined;
     out.z_undefined = s.z_undefined;
     for (int q = 0; q < 3; ++q) {
         out.criterion_quantiles[q] = s.criterion_q[q];

@@ -1,6 +1,7 @@
-// The Python module `traz`: designs from keyword arguments or deck files, evaluations whose
-// results are small objects (attributes and to_dict()), sweeps as rows for pandas, and the
-// library's refusals as the exception traz.Error. The computation runs without the GIL.
+// The Python module `traz`: designs from keyword arguments or deck files, evaluations and
+// simulations whose results are small objects (attributes and to_dict()), sweeps, Pareto fronts
+// and comparisons as rows for pandas, and the library's refusals as the exception traz.Error.
+// The computation runs without the GIL.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -345,12 +346,156 @@ py::list sweep_rows(const PyDesign& p, const py::object& vary, const std::vector
     return rows;
 }
 
+// ---- Simulations ---------------------------------------------------------------------
+
+struct PySimulation {
+    traz::Simulation simulation;
+    unsigned long long seed = 0;
+};
+
+struct SimulatedQuantity {
+    const char* name;
+    traz::Estimate traz::Simulation::*member;
+};
+
+// In the order and with the names of traz simulate's JSON and CSV.
+const SimulatedQuantity kSimulated[] = {
+    {"expected_criterion_score", &traz::Simulation::expected_criterion_score},
+    {"selection_rate_group1", &traz::Simulation::selection_rate_group1},
+    {"selection_rate_group2", &traz::Simulation::selection_rate_group2},
+    {"ai_ratio", &traz::Simulation::ai_ratio},
+    {"impact_ratio", &traz::Simulation::impact_ratio},
+    {"sd_average_criterion_score", &traz::Simulation::sd_average_criterion_score},
+    {"p_four_fifths", &traz::Simulation::p_four_fifths},
+    {"p_fisher", &traz::Simulation::p_fisher},
+    {"p_z", &traz::Simulation::p_z},
+    {"p_both", &traz::Simulation::p_both},
+    {"p_no_hire_group1", &traz::Simulation::p_no_hire_group1},
+    {"p_no_hire_group2", &traz::Simulation::p_no_hire_group2},
+    {"share_undefined", &traz::Simulation::share_undefined},
+};
+const char* const kQuantileSuffixes[3] = {"_q05", "_q50", "_q95"};
+
+// The simulation as one flat row: the columns of traz simulate --format csv but the deck.
+py::dict simulation_row(const PySimulation& p) {
+    const traz::Simulation& s = p.simulation;
+    py::dict row;
+    row["seed"] = p.seed;
+    row["replications"] = s.replications;
+    for (const SimulatedQuantity& q : kSimulated) {
+        row[q.name] = (s.*q.member).value;
+        row[(std::string(q.name) + "_se").c_str()] = (s.*q.member).se;
+    }
+    for (int k = 0; k < 3; ++k)
+        row[(std::string("mean_criterion_score") + kQuantileSuffixes[k]).c_str()] = s.criterion_quantiles[k];
+    for (int k = 0; k < 3; ++k)
+        row[(std::string("impact_ratio") + kQuantileSuffixes[k]).c_str()] = s.impact_ratio_quantiles[k];
+    row["undefined_ratio_replications"] = s.undefined;
+    row["z_undefined_replications"] = s.z_undefined;
+    return row;
+}
+
+PySimulation simulate_design(const PyDesign& p, long long replications, unsigned long long seed, int jobs) {
+    traz::SimulationSpec spec;
+    spec.replications = replications;
+    spec.seed = seed;
+    spec.jobs = jobs;
+    const traz::Design d = p.design();
+    PySimulation out;
+    out.seed = seed;
+    py::gil_scoped_release unlocked;
+    out.simulation = traz::simulate(d, spec);
+    return out;
+}
+
+// ---- Pareto fronts and comparisons ---------------------------------------------------
+
+std::string weight_name(const traz::FreeWeight& f) {
+    return "w(" + std::to_string(f.stage) + "," + std::to_string(f.predictor) + ")";
+}
+
+// One dict per front point: point, the run's columns (as sweep rows), the free weights, whether
+// the search settled and its status, and the point's design (None when the search found none).
+py::list pareto_rows(const PyDesign& p, int points, bool negative_weights, int jobs) {
+    traz::ParetoSpec spec;
+    spec.points = points;
+    spec.negative_weights = negative_weights;
+    spec.jobs = jobs;
+    const traz::Design base = p.design();
+    traz::ParetoFront front;
+    {
+        py::gil_scoped_release unlocked;
+        front = traz::pareto(base, spec);
+    }
+    const std::vector<traz::FreeWeight>& free = front.free_weights;
+    py::list rows;
+    for (const traz::ParetoPoint& point : front.points) {
+        py::dict row;
+        row["point"] = point.point;
+        for (auto [key, value] : row_of(point.result)) row[key] = value;
+        for (std::size_t k = 0; k < free.size(); ++k)
+            row[weight_name(free[k]).c_str()] = k < point.weights.size() ? point.weights[k] : NAN;
+        row["settled"] = point.settled;
+        row["status"] = point.status;
+        row["design"] = point.weights.empty() ? py::object(py::none()) : py::cast(PyDesign::of(point.design));
+        rows.append(row);
+    }
+    return rows;
+}
+
+const char* const kCompared[] = {"expected_criterion_score", "selection_rate_group1", "selection_rate_group2",
+                                 "ai_ratio", "impact_ratio", "sd_average_criterion_score"};
+traz::Bounded traz::Comparison::Quantities::* const kDifferences[] = {
+    &traz::Comparison::Quantities::expected_criterion_score, &traz::Comparison::Quantities::selection_rate_group1,
+    &traz::Comparison::Quantities::selection_rate_group2,    &traz::Comparison::Quantities::ai_ratio,
+    &traz::Comparison::Quantities::impact_ratio,             &traz::Comparison::Quantities::sd_average_criterion_score};
+
+struct PyComparison {
+    py::list rows;
+    std::string verdict;
+    py::list results;
+};
+
+std::string label_of(std::size_t i) { return std::string(1, static_cast<char>('A' + i % 26)); }
+
+// The designs' rows (design A, B, ...: the run's columns, the differences to A with their
+// bounds, the designs that dominate it) and the verdict.
+PyComparison compare_designs(const std::vector<PyDesign>& given) {
+    std::vector<traz::Design> designs;
+    for (const PyDesign& p : given) designs.push_back(p.design());
+    traz::Comparison c;
+    {
+        py::gil_scoped_release unlocked;
+        c = traz::compare(designs);
+    }
+    PyComparison out;
+    out.verdict = c.verdict;
+    for (std::size_t i = 0; i < c.results.size(); ++i) {
+        py::dict row;
+        row["design"] = label_of(i);
+        for (auto [key, value] : row_of(c.results[i])) row[key] = value;
+        for (std::size_t k = 0; k < std::size(kCompared); ++k) {
+            const traz::Bounded& b = c.differences[i].*kDifferences[k];
+            row[(std::string("difference_") + kCompared[k]).c_str()] = b.value;
+            row[(std::string("difference_") + kCompared[k] + "_error").c_str()] = b.error_bound;
+        }
+        std::string by;
+        for (int j : c.dominated_by[i]) by.append(by.empty() ? "" : " ").append(label_of(static_cast<std::size_t>(j)));
+        row["dominated_by"] = by;
+        out.rows.append(row);
+        out.results.append(PyResult{c.results[i], given[i]});
+    }
+    return out;
+}
+
 } // namespace
 
 PYBIND11_MODULE(traz, m) {
     m.doc() = "TRAZ: expected outcomes of multi-stage personnel selection, with error bounds.\n\n"
               "evaluate() computes a design given as keyword arguments or as a Design (read_deck);\n"
-              "sweep() varies one or two of its quantities over a grid.";
+              "sweep() varies one or two of its quantities over a grid; simulate() draws its selections;\n"
+              "pareto() finds the stage weights trading expected score for impact ratio; compare() puts\n"
+              "designs side by side.";
     m.attr("__version__") = TRAZ_VERSION;
 
     error_type = PyErr_NewExceptionWithDoc(
@@ -476,4 +621,71 @@ PYBIND11_MODULE(traz, m) {
           "weights stage k moves to). Returns one dict per point in grid order (point, the varied "
           "values, then Result.to_dict()'s fields; a refused point has its outcome and diagnostic), "
           "which pandas.DataFrame takes as it is. Runs on jobs threads (0: every core) without the GIL.");
+
+    py::class_<PySimulation> simulation(m, "Simulation",
+                                        "What simulate() estimated. Each quantity is an attribute with its Monte "
+                                        "Carlo standard error in <name>_se (NaN where it does not exist); to_dict() "
+                                        "gives them as one flat row with the columns of traz simulate --format csv.");
+    for (const SimulatedQuantity& q : kSimulated) {
+        simulation.def_property_readonly(q.name, [member = q.member](const PySimulation& s) { return (s.simulation.*member).value; });
+        simulation.def_property_readonly((std::string(q.name) + "_se").c_str(),
+                                         [member = q.member](const PySimulation& s) { return (s.simulation.*member).se; });
+    }
+    simulation.def_property_readonly("replications", [](const PySimulation& s) { return s.simulation.replications; })
+        .def_property_readonly("seed", [](const PySimulation& s) { return s.seed; })
+        .def_property_readonly("mean_criterion_score_quantiles",
+                               [](const PySimulation& s) {
+                                   const double* q = s.simulation.criterion_quantiles;
+                                   return std::vector<double>(q, q + 3);
+                               },
+                               "The 5, 50 and 95 % points of the mean criterion score of those selected.")
+        .def_property_readonly("impact_ratio_quantiles",
+                               [](const PySimulation& s) {
+                                   const double* q = s.simulation.impact_ratio_quantiles;
+                                   return std::vector<double>(q, q + 3);
+                               },
+                               "The 5, 50 and 95 % points of the realised impact ratio.")
+        .def_property_readonly("undefined_ratio_replications", [](const PySimulation& s) { return s.simulation.undefined; })
+        .def_property_readonly("z_undefined_replications", [](const PySimulation& s) { return s.simulation.z_undefined; })
+        .def("to_dict", &simulation_row)
+        .def("__repr__", [](const PySimulation& s) {
+            std::ostringstream o;
+            o.precision(6);
+            o << "traz.Simulation(replications=" << s.simulation.replications << ", seed=" << s.seed
+              << ", expected_criterion_score=" << s.simulation.expected_criterion_score.value
+              << ", impact_ratio=" << s.simulation.impact_ratio.value
+              << ", p_four_fifths=" << s.simulation.p_four_fifths.value << ")";
+            return o.str();
+        });
+
+    py::class_<PyComparison>(m, "Comparison", "What compare() found: rows, verdict and results.")
+        .def_readonly("rows", &PyComparison::rows,
+                      "One dict per design (design A, B, ...: Result.to_dict()'s fields, difference_<name> and "
+                      "difference_<name>_error to design A, dominated_by: the designs higher in both the expected "
+                      "criterion score and the impact ratio beyond the bounds, e.g. \"A C\").")
+        .def_readonly("verdict", &PyComparison::verdict, "One line: which designs are dominated, if any.")
+        .def_readonly("results", &PyComparison::results, "The designs' Results, in order.")
+        .def("__repr__", [](const PyComparison& c) { return "traz.Comparison(" + py::repr(py::str(c.verdict)).cast<std::string>() + ")"; });
+
+    m.def("simulate", &simulate_design, py::arg("design"), py::kw_only(), py::arg("replications") = 100000,
+          py::arg("seed") = 1, py::arg("jobs") = 0,
+          "Simulates the design's selections: replications that each draw a pool and run the stages. Returns "
+          "a Simulation (estimates with Monte Carlo standard errors, the probabilities that one selection is "
+          "flagged, quantiles). Replication r draws from the stream of (seed, r): the results do not depend on "
+          "jobs (threads; 0: every core). Raises traz.Error for a design the simulation cannot draw. Runs "
+          "without the GIL.");
+    m.def("pareto", &pareto_rows, py::arg("design"), py::kw_only(), py::arg("points") = 21,
+          py::arg("negative_weights") = false, py::arg("jobs") = 0,
+          "The Pareto front of the design's stage weights (its non-zero weights are searched): points designs "
+          "from the highest expected criterion score (point 1) to the highest impact ratio (the last point). "
+          "Returns one dict per point, which pandas.DataFrame takes as it is: point, Result.to_dict()'s fields "
+          "(evaluated over the fitted domain), the free weights w(k,i) (stage k, predictor i), settled and "
+          "status (\"settled\", or why not), and design (the point's Design, None when the search found none). "
+          "The rows are those of traz pareto and do not depend on jobs (threads; 0: every core). Raises "
+          "traz.Error for a design that cannot be searched. Runs without the GIL.");
+    m.def("compare", &compare_designs, py::arg("designs"),
+          "Evaluates the designs (named A, B, C, ... in order) and compares them as traz compare does. Returns a "
+          "Comparison: rows (one dict per design, for pandas.DataFrame), verdict (which designs another beats "
+          "in both the expected criterion score and the impact ratio) and results. A design that is refused is "
+          "a row with its outcome and diagnostic. Runs without the GIL.");
 }

@@ -250,6 +250,7 @@ struct Simulation {
     Estimate p_both;                      // flagged by the four-fifths rule and Fisher's test
     Estimate p_no_hire_group1, p_no_hire_group2;
     Estimate share_undefined;             // replications with a group without applicants
+    long long undefined = 0;              // their number
     long long z_undefined = 0;            // defined replications whose Z test has no variance
     double criterion_quantiles[3] = {NAN, NAN, NAN};     // 5, 50 and 95 % points of the mean criterion score
     double impact_ratio_quantiles[3] = {NAN, NAN, NAN};  // and of the realised impact ratio

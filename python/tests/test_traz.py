@@ -1,6 +1,8 @@
 # The Python module: the README's example gives the numbers of `traz --format json`, errors
 # carry the command line's message and place, sweeps are rows, and evaluations run without
 # the GIL. Run through CTest, which sets PYTHONPATH, TRAZ_BIN and TRAZ_SOURCE_DIR.
+import csv
+import io
 import json
 import math
 import os
@@ -162,3 +164,74 @@ def test_other_threads_run_while_evaluate_computes():
         thread.join()
         sys.setswitchinterval(interval)
     assert result.outcome == "computed" and during > 0
+
+
+def command_line(args, tmp_path, **decks):
+    """The JSON (or CSV rows) that traz prints for the given subcommand on the designs' decks."""
+    paths = {}
+    for name, design in decks.items():
+        paths[name] = tmp_path / f"{name}.deck"
+        paths[name].write_text(design.to_deck())
+    out = subprocess.run([TRAZ] + [str(paths.get(a, a)) for a in args], capture_output=True, text=True)
+    return out.stdout if "csv" in args else json.loads(out.stdout)
+
+
+def test_simulate_gives_the_command_line_numbers_on_any_threads_and_agrees_with_evaluate(tmp_path):
+    design = traz.read_deck(TWO_STAGE)
+    one, two = (traz.simulate(design, replications=20000, seed=7, jobs=j) for j in (1, 2))
+    assert same_row(one.to_dict(), two.to_dict(), leave_out=())
+    row = one.to_dict()
+    printed = command_line(["simulate", "d", "--replications", "20000", "--seed", "7", "--format", "json"],
+                           tmp_path, d=design)
+    quantiles = printed["quantiles"]
+    expected = dict(printed["results"], seed=7, undefined_ratio_replications=printed["undefined_ratio_replications"],
+                    z_undefined_replications=printed["z_undefined_replications"],
+                    **{f"{q}_q{p}": v for q in ("mean_criterion_score", "impact_ratio")
+                       for p, v in zip(("05", "50", "95"), quantiles[q])})
+    assert sorted(row) == sorted(expected) and all(row[k] == expected[k] for k in row)
+    assert one.p_fisher == row["p_fisher"] and one.impact_ratio_quantiles == quantiles["impact_ratio"]
+
+    exact = traz.evaluate(design)
+    for q in ("expected_criterion_score", "selection_rate_group1", "selection_rate_group2", "ai_ratio",
+              "sd_average_criterion_score"):
+        assert abs(row[q] - getattr(exact, q)) < 4 * row[q + "_se"], q
+    with pytest.raises(traz.Error, match="0 replications"):
+        traz.simulate(design, replications=0)
+
+
+def test_pareto_rows_are_the_command_lines_front(tmp_path):
+    design = traz.read_deck(TWO_STAGE)
+    rows = traz.pareto(design, points=5, jobs=2)
+    printed = list(csv.DictReader(io.StringIO(command_line(["pareto", "d", "--points", "5", "--format", "csv"],
+                                                           tmp_path, d=design))))
+    assert [r["point"] for r in rows] == [1, 2, 3, 4, 5] and len(printed) == 5
+    for row, line in zip(rows, printed):
+        assert row["status"] == line["search"] == "settled" and row["settled"]
+        for key in line.keys() - {"deck", "cpu_seconds", "diagnostic", "search"}:
+            text = line[key]
+            printed_value = text if key in ("outcome", "domain") else float(text) if text else math.nan
+            assert same(row[key], printed_value), (row["point"], key)
+    E = [r["expected_criterion_score"] for r in rows]
+    impact = [r["impact_ratio"] for r in rows]
+    assert E[0] == max(E) and impact[-1] == max(impact)
+    assert same_row(traz.evaluate(rows[2]["design"]).to_dict(),
+                    {k: v for k, v in rows[2].items() if k in traz.evaluate(design).to_dict()})
+    with pytest.raises(traz.Error, match="two groups"):
+        traz.pareto(design.replace(groups=1, proportion=1.0), points=5)
+
+
+def test_compare_gives_the_command_lines_verdict_and_differences(tmp_path):
+    a = traz.read_deck(TWO_STAGE)
+    designs = {"a": a, "b": a.replace(weights=[[1, 1, 0, 0], [1, 0, 0, 0]]),
+               "c": a.replace(weights=[[1, 1, 0, 0], [0, 0, 1, 1]]), "d": a.replace(retained=[100, 10])}
+    c = traz.compare(list(designs.values()))
+    printed = command_line(["compare", "a", "b", "c", "d", "--format", "json"], tmp_path, **designs)
+    assert c.verdict == printed["verdict"] and c.verdict.startswith("B is dominated by A and C")
+    assert [r["dominated_by"] for r in c.rows] == [" ".join(d["dominated_by"]) for d in printed["designs"]]
+    for row, result, d in zip(c.rows, c.results, printed["designs"]):
+        assert row["design"] == d["design"] and row["outcome"] == d["result"]["outcome"] == result.outcome
+        for q, b in d["difference_to_A"].items():
+            assert same(row[f"difference_{q}"], math.nan if b is None else b["value"])
+            assert same(row[f"difference_{q}_error"], math.nan if b is None else b["error_bound"])
+    assert "keeps all 100" in c.rows[3]["diagnostic"] and c.results[2].expected_criterion_score == \
+        c.rows[2]["expected_criterion_score"]

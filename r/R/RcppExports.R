@@ -2,14 +2,26 @@
 # Generator token: 10BE3573-1514-4C36-9D1C-5A225CD40393
 
 .traz_evaluate <- function(designs, jobs) {
-    .Call('_traz_traz_evaluate_designs', PACKAGE = 'traz', designs, jobs)
+    .Call(`_traz_traz_evaluate_designs`, designs, jobs)
 }
 
 .traz_read_deck <- function(text) {
-    .Call('_traz_traz_read_deck_text', PACKAGE = 'traz', text)
+    .Call(`_traz_traz_read_deck_text`, text)
 }
 
 .traz_deck <- function(design) {
-    .Call('_traz_traz_deck_text', PACKAGE = 'traz', design)
+    .Call(`_traz_traz_deck_text`, design)
+}
+
+.traz_simulate <- function(design, replications, seed, jobs) {
+    .Call(`_traz_traz_simulate_design`, design, replications, seed, jobs)
+}
+
+.traz_pareto <- function(design, points, negative_weights, jobs) {
+    .Call(`_traz_traz_pareto_design`, design, points, negative_weights, jobs)
+}
+
+.traz_compare <- function(designs) {
+    .Call(`_traz_traz_compare_designs`, designs)
 }
 

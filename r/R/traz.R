@@ -179,6 +179,15 @@ traz_evaluate_all <- function(designs, jobs = 1L) {
     stop("traz: designs must be a list of traz_design", call. = FALSE)
   designs <- lapply(designs, function(g) if (inherits(g, "traz_design")) g else .as_design(g))
   results <- .traz_evaluate(designs, .check_scalar(jobs, "jobs", whole = TRUE))
+  if (!length(results)) return(data.frame())
+  out <- .result_columns(results)
+  if (!is.null(names(designs))) out <- c(list(design = names(designs)), out)
+  as.data.frame(out, stringsAsFactors = FALSE)
+}
+
+# The columns of results (as .traz_evaluate gives them), one row each: a result that was not
+# computed has NA numbers and its diagnostic.
+.result_columns <- function(results) {
   rows <- lapply(results, function(r) {
     if (!is.null(r$error)) {
       values <- stats::setNames(rep(NA_real_, length(.quantities)), .quantities)
@@ -191,11 +200,8 @@ traz_evaluate_all <- function(designs, jobs = 1L) {
            worst_status = r$worst_status, warnings = paste(r$warnings, collapse = "; "),
            diagnostic = ""))
   })
-  if (!length(rows)) return(data.frame())
   columns <- names(rows[[1]])
-  out <- lapply(stats::setNames(columns, columns), function(k) unlist(lapply(rows, `[[`, k)))
-  if (!is.null(names(designs))) out <- c(list(design = names(designs)), out)
-  as.data.frame(out, stringsAsFactors = FALSE)
+  lapply(stats::setNames(columns, columns), function(k) unlist(lapply(rows, `[[`, k)))
 }
 
 .quantities <- c("expected_criterion_score", "selection_rate_group1", "selection_rate_group2",
@@ -261,5 +267,128 @@ print.traz_result <- function(x, ...) {
     if (!is.na(x[[q]]))
       cat(sprintf("  %-28s %.6f  (error bound %.2g)\n", q, x[[q]], x[[paste0(q, "_error")]]))
   for (w in x$warnings) cat("  warning:", w, "\n")
+  invisible(x)
+}
+
+#' Simulate selections
+#'
+#' Draws the selections of a design: replications that each draw a pool of applicants and run
+#' the stages, as \code{traz simulate} does. Besides the expectations that
+#' \code{\link{traz_evaluate}} integrates (here with Monte Carlo standard errors), it gives what
+#' one selection shows: how often the four-fifths rule, Fisher's exact test or the Z test
+#' flags it, how often a group has no hire, and quantiles. Pools of up to 1,000,000 applicants,
+#' up to 10 stages and 100 predictors.
+#'
+#' @param design a \code{traz_design}.
+#' @param replications the number of replications.
+#' @param seed replication r draws from the random stream of (seed, r), so the results do not
+#'   depend on \code{jobs}.
+#' @param jobs threads (0: every core).
+#' @return A list of class \code{"traz_simulation"} with the names of \code{traz simulate
+#'   --format csv}: \code{seed}, \code{replications}, then each estimate and its standard error
+#'   \code{<name>_se} (\code{NA} where it does not exist): \code{expected_criterion_score},
+#'   \code{selection_rate_group1}, \code{selection_rate_group2}, \code{ai_ratio},
+#'   \code{impact_ratio} (the mean realised impact ratio), \code{sd_average_criterion_score},
+#'   \code{p_four_fifths}, \code{p_fisher}, \code{p_z}, \code{p_both}, \code{p_no_hire_group1},
+#'   \code{p_no_hire_group2}, \code{share_undefined}; then the 5, 50 and 95 \% points
+#'   \code{mean_criterion_score_q05} ... \code{impact_ratio_q95}, and the counts
+#'   \code{undefined_ratio_replications} and \code{z_undefined_replications}.
+#'   \code{as.data.frame()} makes it one row. A design the simulation cannot draw raises a
+#'   \code{traz_error}.
+#' @examples
+#' d <- traz_design(validities = c(0.5, 0.3), correlations = diag(2), effect_sizes = c(0.8, 0.2),
+#'                  weights = c(1, 1), retained = 10, applicants = 50, proportion = 0.3)
+#' s <- traz_simulate(d, replications = 10000, seed = 1, jobs = 2)
+#' c(s$p_four_fifths, s$p_four_fifths_se)
+#' @export
+traz_simulate <- function(design, replications = 100000, seed = 1, jobs = 0L) {
+  replications <- .check_scalar(replications, "replications", whole = TRUE)
+  seed <- .check_scalar(seed, "seed")
+  if (seed < 0 || seed != round(seed) || seed > 2^53)
+    stop("traz: seed must be a whole number from 0 to 2^53", call. = FALSE)
+  r <- .traz_simulate(.as_design(design), replications, seed, .check_scalar(jobs, "jobs", whole = TRUE))
+  if (!is.null(r$error)) .traz_stop(r$error)
+  structure(as.list(r$values), class = c("traz_simulation", "list"))
+}
+
+#' @export
+print.traz_simulation <- function(x, ...) {
+  cat(sprintf("<traz simulation: %d replications, seed %.0f>\n", x$replications, x$seed))
+  for (q in c("expected_criterion_score", "selection_rate_group1", "selection_rate_group2", "ai_ratio",
+              "impact_ratio", "sd_average_criterion_score", "p_four_fifths", "p_fisher", "p_z", "p_both",
+              "p_no_hire_group1", "p_no_hire_group2"))
+    if (!is.na(x[[q]])) cat(sprintf("  %-28s %.6f  (SE %.2g)\n", q, x[[q]], x[[paste0(q, "_se")]]))
+  invisible(x)
+}
+
+#' Pareto fronts and comparisons
+#'
+#' \code{traz_pareto} finds the stage weights with the highest expected criterion score for each
+#' impact ratio, as \code{traz pareto} does: the weights of each stage that are not zero in the
+#' design are searched (non-negative unless \code{negative_weights}), everything else is kept.
+#' Point 1 is the design with the highest expected criterion score, the last point the one with
+#' the highest impact ratio. Each point is evaluated over the fitted domain at the design's
+#' \code{relerr}. \code{traz_compare} evaluates designs, named A, B, C, ... in order, and says
+#' which are dominated: lower than another in both the expected criterion score and the impact
+#' ratio by more than the bound of the difference.
+#'
+#' @param design a \code{traz_design} with two groups and at least 4 passes.
+#' @param points points along the front, both ends included.
+#' @param negative_weights whether weights may take either sign.
+#' @param jobs threads (0: every core); the front does not depend on it.
+#' @param designs a list of \code{traz_design}s (its names, if any, become the column
+#'   \code{name}).
+#' @return \code{traz_pareto}: a data frame with one row per point: \code{point}, the columns
+#'   of \code{\link{traz_evaluate_all}}, one column per free weight \code{w(k,i)} (stage k,
+#'   predictor i; each stage's weights sum to 1 in absolute value), \code{settled} and
+#'   \code{status} (\code{"settled"}, or why the search could not settle the point); its
+#'   attribute \code{"designs"} holds each point's \code{traz_design} (\code{NULL} for a point
+#'   without one). A design that cannot be searched raises a \code{traz_error}.
+#'
+#'   \code{traz_compare}: a data frame of class \code{"traz_comparison"} with one row per design:
+#'   \code{design} (A, B, ...), the columns of \code{\link{traz_evaluate_all}},
+#'   \code{difference_<name>} and \code{difference_<name>_error} (to design A, bounded by the sum
+#'   of the two bounds) and \code{dominated_by} (e.g. \code{"A C"}); its attribute
+#'   \code{"verdict"} is one line, which \code{print} shows below the table. A design that is
+#'   refused is a row with its diagnostic and is left out of the verdict.
+#' @examples
+#' d <- traz_design(validities = c(0.5, 0.3), correlations = diag(2), effect_sizes = c(0.8, 0.2),
+#'                  weights = c(1, 1), retained = 10, applicants = 50, proportion = 0.3)
+#' front <- traz_pareto(d, points = 5, jobs = 2)
+#' front[c("point", "expected_criterion_score", "impact_ratio", "w(1,1)", "w(1,2)")]
+#' traz_compare(list(d, attr(front, "designs")[[3]]))
+#' @export
+traz_pareto <- function(design, points = 21L, negative_weights = FALSE, jobs = 0L) {
+  if (!is.logical(negative_weights) || length(negative_weights) != 1 || is.na(negative_weights))
+    stop("traz: negative_weights must be TRUE or FALSE", call. = FALSE)
+  r <- .traz_pareto(.as_design(design), .check_scalar(points, "points", whole = TRUE), negative_weights,
+                    .check_scalar(jobs, "jobs", whole = TRUE))
+  if (!is.null(r$error)) .traz_stop(r$error)
+  out <- c(list(point = r$point), .result_columns(r$results),
+           as.list(as.data.frame(r$weights, check.names = FALSE)),
+           list(settled = r$settled, status = r$status))
+  designs <- lapply(r$designs, function(g) if (is.null(g)) NULL else .as_design(g))
+  structure(as.data.frame(out, stringsAsFactors = FALSE, check.names = FALSE), designs = designs)
+}
+
+#' @rdname traz_pareto
+#' @export
+traz_compare <- function(designs) {
+  if (inherits(designs, "traz_design") || !is.list(designs) || length(designs) < 2)
+    stop("traz: designs must be a list of two or more traz_design", call. = FALSE)
+  r <- .traz_compare(lapply(designs, .as_design))
+  if (!is.null(r$error)) .traz_stop(r$error)
+  labels <- LETTERS[(seq_along(designs) - 1) %% 26 + 1]
+  out <- c(list(design = labels), if (!is.null(names(designs))) list(name = names(designs)),
+           .result_columns(r$results), as.list(as.data.frame(r$differences)),
+           list(dominated_by = vapply(r$dominated_by, function(j) paste(labels[j], collapse = " "), "")))
+  structure(as.data.frame(out, stringsAsFactors = FALSE), verdict = r$verdict,
+            class = c("traz_comparison", "data.frame"))
+}
+
+#' @export
+print.traz_comparison <- function(x, ...) {
+  print(structure(x, class = "data.frame", verdict = NULL), ...)
+  if (!is.null(attr(x, "verdict"))) cat("\n", attr(x, "verdict"), "\n", sep = "")
   invisible(x)
 }

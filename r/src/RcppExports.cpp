@@ -44,11 +44,53 @@ BEGIN_RCPP
     return rcpp_result_gen;
 END_RCPP
 }
+// traz_simulate_design
+Rcpp::List traz_simulate_design(Rcpp::List design, double replications, double seed, int jobs);
+RcppExport SEXP _traz_traz_simulate_design(SEXP designSEXP, SEXP replicationsSEXP, SEXP seedSEXP, SEXP jobsSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< Rcpp::List >::type design(designSEXP);
+    Rcpp::traits::input_parameter< double >::type replications(replicationsSEXP);
+    Rcpp::traits::input_parameter< double >::type seed(seedSEXP);
+    Rcpp::traits::input_parameter< int >::type jobs(jobsSEXP);
+    rcpp_result_gen = Rcpp::wrap(traz_simulate_design(design, replications, seed, jobs));
+    return rcpp_result_gen;
+END_RCPP
+}
+// traz_pareto_design
+Rcpp::List traz_pareto_design(Rcpp::List design, int points, bool negative_weights, int jobs);
+RcppExport SEXP _traz_traz_pareto_design(SEXP designSEXP, SEXP pointsSEXP, SEXP negative_weightsSEXP, SEXP jobsSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< Rcpp::List >::type design(designSEXP);
+    Rcpp::traits::input_parameter< int >::type points(pointsSEXP);
+    Rcpp::traits::input_parameter< bool >::type negative_weights(negative_weightsSEXP);
+    Rcpp::traits::input_parameter< int >::type jobs(jobsSEXP);
+    rcpp_result_gen = Rcpp::wrap(traz_pareto_design(design, points, negative_weights, jobs));
+    return rcpp_result_gen;
+END_RCPP
+}
+// traz_compare_designs
+Rcpp::List traz_compare_designs(Rcpp::List designs);
+RcppExport SEXP _traz_traz_compare_designs(SEXP designsSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< Rcpp::List >::type designs(designsSEXP);
+    rcpp_result_gen = Rcpp::wrap(traz_compare_designs(designs));
+    return rcpp_result_gen;
+END_RCPP
+}
 
 static const R_CallMethodDef CallEntries[] = {
     {"_traz_traz_evaluate_designs", (DL_FUNC) &_traz_traz_evaluate_designs, 2},
     {"_traz_traz_read_deck_text", (DL_FUNC) &_traz_traz_read_deck_text, 1},
     {"_traz_traz_deck_text", (DL_FUNC) &_traz_traz_deck_text, 1},
+    {"_traz_traz_simulate_design", (DL_FUNC) &_traz_traz_simulate_design, 4},
+    {"_traz_traz_pareto_design", (DL_FUNC) &_traz_traz_pareto_design, 4},
+    {"_traz_traz_compare_designs", (DL_FUNC) &_traz_traz_compare_designs, 1},
     {NULL, NULL, 0}
 };
 

@@ -223,3 +223,143 @@ Rcpp::List traz_deck_text(Rcpp::List design) {
         return failed(e.diagnostic(), "design");
     }
 }
+
+namespace {
+
+const char* const kSimulated[] = {"expected_criterion_score", "selection_rate_group1", "selection_rate_group2",
+                                  "ai_ratio", "impact_ratio", "sd_average_criterion_score", "p_four_fifths",
+                                  "p_fisher", "p_z", "p_both", "p_no_hire_group1", "p_no_hire_group2",
+                                  "share_undefined"};
+traz::Estimate traz::Simulation::* const kSimulatedMembers[] = {
+    &traz::Simulation::expected_criterion_score, &traz::Simulation::selection_rate_group1,
+    &traz::Simulation::selection_rate_group2,    &traz::Simulation::ai_ratio,
+    &traz::Simulation::impact_ratio,             &traz::Simulation::sd_average_criterion_score,
+    &traz::Simulation::p_four_fifths,            &traz::Simulation::p_fisher,
+    &traz::Simulation::p_z,                      &traz::Simulation::p_both,
+    &traz::Simulation::p_no_hire_group1,         &traz::Simulation::p_no_hire_group2,
+    &traz::Simulation::share_undefined};
+
+std::string weight_name(const traz::FreeWeight& f) {
+    return "w(" + std::to_string(f.stage) + "," + std::to_string(f.predictor) + ")";
+}
+
+} // namespace
+
+// Simulates a design: list(values = the named numbers of traz simulate's CSV but the deck), or
+// list(error = ...).
+// [[Rcpp::export(.traz_simulate)]]
+Rcpp::List traz_simulate_design(Rcpp::List design, double replications, double seed, int jobs) {
+    traz::Simulation s;
+    try {
+        const traz::Design d = design_of(design);
+        traz::SimulationSpec spec;
+        spec.replications = static_cast<long long>(replications);
+        spec.seed = static_cast<unsigned long long>(seed);
+        spec.jobs = jobs;
+        s = traz::simulate(d, spec);
+    } catch (const traz::Error& e) {
+        return failed(e.diagnostic(), "design");
+    }
+    std::vector<double> values{seed, static_cast<double>(s.replications)};
+    std::vector<std::string> names{"seed", "replications"};
+    for (std::size_t k = 0; k < std::size(kSimulated); ++k) {
+        values.push_back(na_if_nan((s.*kSimulatedMembers[k]).value));
+        values.push_back(na_if_nan((s.*kSimulatedMembers[k]).se));
+        names.push_back(kSimulated[k]);
+        names.push_back(std::string(kSimulated[k]) + "_se");
+    }
+    const char* const suffix[3] = {"_q05", "_q50", "_q95"};
+    for (int q = 0; q < 3; ++q) {
+        values.push_back(na_if_nan(s.criterion_quantiles[q]));
+        names.push_back(std::string("mean_criterion_score") + suffix[q]);
+    }
+    for (int q = 0; q < 3; ++q) {
+        values.push_back(na_if_nan(s.impact_ratio_quantiles[q]));
+        names.push_back(std::string("impact_ratio") + suffix[q]);
+    }
+    values.push_back(static_cast<double>(s.undefined));
+    names.push_back("undefined_ratio_replications");
+    values.push_back(static_cast<double>(s.z_undefined));
+    names.push_back("z_undefined_replications");
+    Rcpp::NumericVector out = Rcpp::wrap(values);
+    out.names() = Rcpp::wrap(names);
+    return Rcpp::List::create(Rcpp::Named("values") = out);
+}
+
+// The Pareto front of a design's stage weights: list(point, results (as .traz_evaluate's),
+// weights (a matrix, one column per free weight), settled, status, designs (NULL for a point
+// without a design)), or list(error = ...).
+// [[Rcpp::export(.traz_pareto)]]
+Rcpp::List traz_pareto_design(Rcpp::List design, int points, bool negative_weights, int jobs) {
+    traz::ParetoFront front;
+    try {
+        traz::ParetoSpec spec;
+        spec.points = points;
+        spec.negative_weights = negative_weights;
+        spec.jobs = jobs;
+        front = traz::pareto(design_of(design), spec);
+    } catch (const traz::Error& e) {
+        return failed(e.diagnostic(), "design");
+    }
+    const std::size_t n = front.points.size(), m = front.free_weights.size();
+    Rcpp::IntegerVector point(n);
+    Rcpp::List results(n), designs(n);
+    Rcpp::NumericMatrix weights(static_cast<int>(n), static_cast<int>(m));
+    Rcpp::LogicalVector settled(n);
+    Rcpp::CharacterVector status(n), names(m);
+    for (std::size_t k = 0; k < m; ++k) names[k] = weight_name(front.free_weights[k]);
+    for (std::size_t i = 0; i < n; ++i) {
+        const traz::ParetoPoint& p = front.points[i];
+        point[i] = p.point;
+        results[i] = result_list(p.result);
+        for (std::size_t k = 0; k < m; ++k)
+            weights(static_cast<int>(i), static_cast<int>(k)) = k < p.weights.size() ? p.weights[k] : NA_REAL;
+        settled[i] = p.settled;
+        status[i] = p.status;
+        if (!p.weights.empty()) designs[i] = list_of(p.design);
+    }
+    Rcpp::colnames(weights) = names;
+    return Rcpp::List::create(Rcpp::Named("point") = point, Rcpp::Named("results") = results,
+                              Rcpp::Named("weights") = weights, Rcpp::Named("settled") = settled,
+                              Rcpp::Named("status") = status, Rcpp::Named("designs") = designs);
+}
+
+// Compares designs: list(results (as .traz_evaluate's), differences (a matrix, one row per
+// design: each quantity's difference to the first and its bound), dominated_by (the 1-based
+// designs that dominate each), verdict), or list(error = ...).
+// [[Rcpp::export(.traz_compare)]]
+Rcpp::List traz_compare_designs(Rcpp::List designs) {
+    traz::Comparison c;
+    try {
+        std::vector<traz::Design> d;
+        for (R_xlen_t k = 0; k < designs.size(); ++k) d.push_back(design_of(designs[k]));
+        c = traz::compare(d);
+    } catch (const traz::Error& e) {
+        return failed(e.diagnostic(), "design");
+    }
+    using Q = traz::Comparison::Quantities;
+    const traz::Bounded Q::* const members[] = {&Q::expected_criterion_score, &Q::selection_rate_group1,
+                                                &Q::selection_rate_group2,    &Q::ai_ratio,
+                                                &Q::impact_ratio,             &Q::sd_average_criterion_score};
+    const std::size_t n = c.results.size(), m = std::size(members);
+    Rcpp::List results(n), dominated_by(n);
+    Rcpp::NumericMatrix differences(static_cast<int>(n), static_cast<int>(2 * m));
+    Rcpp::CharacterVector names(2 * m);
+    for (std::size_t k = 0; k < m; ++k) {
+        names[2 * k] = std::string("difference_") + kQuantities[k];
+        names[2 * k + 1] = std::string("difference_") + kQuantities[k] + "_error";
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        results[i] = result_list(c.results[i]);
+        for (std::size_t k = 0; k < m; ++k) {
+            differences(static_cast<int>(i), static_cast<int>(2 * k)) = na_if_nan((c.differences[i].*members[k]).value);
+            differences(static_cast<int>(i), static_cast<int>(2 * k + 1)) = na_if_nan((c.differences[i].*members[k]).error_bound);
+        }
+        std::vector<int> by;
+        for (int j : c.dominated_by[i]) by.push_back(j + 1);
+        dominated_by[i] = Rcpp::wrap(by);
+    }
+    Rcpp::colnames(differences) = names;
+    return Rcpp::List::create(Rcpp::Named("results") = results, Rcpp::Named("differences") = differences,
+                              Rcpp::Named("dominated_by") = dominated_by, Rcpp::Named("verdict") = c.verdict);
+}

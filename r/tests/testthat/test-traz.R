@@ -88,3 +88,85 @@ test_that("the README's example gives the numbers of traz --format json", {
     expect_identical(results$target_selection_ratio[i], printed$target_selection_ratio)
   }
 })
+
+# What `traz ARGS --format json` prints for decks of the designs (NULL when TRAZ_BIN is not set).
+command_line_json <- function(args, designs) {
+  traz_bin <- Sys.getenv("TRAZ_BIN")
+  if (traz_bin == "" || !requireNamespace("jsonlite", quietly = TRUE)) return(NULL)
+  decks <- vapply(designs, function(d) {
+    f <- tempfile(fileext = ".deck")
+    writeLines(traz_deck(d), f, sep = "")
+    f
+  }, "")
+  # A refused design makes the exit status 1: not a failure here.
+  out <- suppressWarnings(system2(traz_bin, c(args[1], decks, args[-1], "--format", "json"), stdout = TRUE,
+                                  stderr = FALSE))
+  jsonlite::fromJSON(out, simplifyVector = FALSE)
+}
+value_of <- function(x) if (is.null(x)) NA_real_ else as.numeric(x)
+
+test_that("a simulation is the same on any threads, agrees with the integration and is traz simulate's", {
+  d <- traz_read_deck(deck)
+  one <- traz_simulate(d, replications = 20000, seed = 7, jobs = 1)
+  expect_identical(traz_simulate(d, replications = 20000, seed = 7, jobs = 2), one)
+  exact <- traz_evaluate(d)
+  for (q in c("expected_criterion_score", "selection_rate_group1", "selection_rate_group2", "ai_ratio",
+              "sd_average_criterion_score"))
+    expect_lt(abs(one[[q]] - exact[[q]]), 4 * one[[paste0(q, "_se")]], label = q)
+  expect_error(traz_simulate(d, replications = 0), "0 replications", class = "traz_error")
+
+  printed <- command_line_json(c("simulate", "--replications", "20000", "--seed", "7"), list(d))
+  skip_if(is.null(printed), "TRAZ_BIN is not set")
+  for (q in names(printed$results)) expect_identical(one[[q]], value_of(printed$results[[q]]), label = q)
+  expect_identical(c(one$impact_ratio_q05, one$impact_ratio_q50, one$impact_ratio_q95),
+                   unlist(printed$quantiles$impact_ratio))
+})
+
+test_that("a Pareto front runs from the highest score to the highest impact ratio as traz pareto's", {
+  d <- traz_read_deck(deck)
+  front <- traz_pareto(d, points = 5, jobs = 2)
+  expect_equal(front$point, 1:5)
+  expect_true(all(front$settled) && all(front$status == "settled"))
+  expect_equal(which.max(front$expected_criterion_score), 1)
+  expect_equal(which.max(front$impact_ratio), 5)
+  middle <- traz_evaluate(attr(front, "designs")[[3]])
+  expect_identical(unlist(middle[columns]), unlist(front[3, columns]))
+  expect_error(traz_pareto(traz_update(d, passes = 3)), "at least 4 passes", class = "traz_error")
+
+  printed <- command_line_json(c("pareto", "--points", "5"), list(d))
+  skip_if(is.null(printed), "TRAZ_BIN is not set")
+  for (i in 1:5) {
+    row <- printed$rows[[i]]
+    for (w in names(row$weights)) expect_identical(front[[w]][i], row$weights[[w]], label = paste(w, i))
+    for (q in setdiff(quantities, "impact_ratio")) {
+      expect_identical(front[[q]][i], value_of(row$results[[q]]$value), label = paste(q, i))
+      expect_identical(front[[paste0(q, "_error")]][i], value_of(row$results[[q]]$error_bound), label = paste(q, i))
+    }
+  }
+})
+
+test_that("a comparison gives traz compare's differences, dominance and verdict", {
+  a <- traz_read_deck(deck)
+  designs <- list(a, traz_update(a, weights = rbind(c(1, 1, 0, 0), c(1, 0, 0, 0))),
+                  traz_update(a, weights = rbind(c(1, 1, 0, 0), c(0, 0, 1, 1))),
+                  traz_update(a, retained = c(100, 10)))
+  cmp <- traz_compare(designs)
+  expect_equal(cmp$design, c("A", "B", "C", "D"))
+  expect_equal(cmp$dominated_by, c("", "A C", "", ""))
+  expect_match(attr(cmp, "verdict"), "^B is dominated by A and C")
+  expect_equal(cmp$outcome[4], "refused")
+  expect_identical(cmp$expected_criterion_score[1:3],
+                   traz_evaluate_all(designs[1:3])$expected_criterion_score)
+
+  printed <- command_line_json("compare", designs)
+  skip_if(is.null(printed), "TRAZ_BIN is not set")
+  expect_identical(attr(cmp, "verdict"), printed$verdict)
+  for (i in 1:4) {
+    expect_identical(cmp$dominated_by[i], paste(unlist(printed$designs[[i]]$dominated_by), collapse = " "))
+    for (q in names(printed$designs[[i]]$difference_to_A)) {
+      b <- printed$designs[[i]]$difference_to_A[[q]]
+      expect_identical(cmp[[paste0("difference_", q)]][i], value_of(b$value), label = paste(q, i))
+      expect_identical(cmp[[paste0("difference_", q, "_error")]][i], value_of(b$error_bound), label = paste(q, i))
+    }
+  }
+})
