@@ -14,7 +14,7 @@
 #include "cli/io.hpp"
 #include "evaluate/evaluate.hpp"
 #include "traz/traz.hpp"
-#include "cli/front_plot_loader.hpp"
+#include "cli/plot_loader.hpp"
 #include "views/views.hpp"
 
 namespace traz {

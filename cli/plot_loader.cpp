@@ -10,6 +10,8 @@ namespace traz {
 namespace {
 
 using PlotEntry = bool (*)(const std::string&, const PlotText&, const std::vector<PlotPoint>&, std::string&, bool*);
+using FrontEntry = bool (*)(const std::string&, const FrontPlotText&, const std::vector<FrontPlotPoint>&,
+                            std::string&);
 
 // The folder of the running executable ("" when unknown).
 std::string executable_folder() {
@@ -21,25 +23,33 @@ std::string executable_folder() {
     return path.substr(0, path.rfind('/'));
 }
 
-// The module's entry, loaded once; null with the reason when it cannot be.
-PlotEntry plot_entry(std::string& why) {
+// The module, opened once; null with the reason when it cannot be.
+void* plot_module(std::string& why) {
     static std::once_flag once;
-    static PlotEntry entry = nullptr;
+    static void* handle = nullptr;
     static std::string reason;
     std::call_once(once, [] {
         const std::string exe = executable_folder();
         for (const std::string& folder : {exe, exe + "/../lib/traz", std::string(TRAZ_PLOT_MODULE_DIR)}) {
-            void* handle = dlopen((folder + "/traz-plot.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (handle == nullptr) {
-                if (reason.empty()) reason = dlerror();
-                continue;
-            }
-            entry = reinterpret_cast<PlotEntry>(dlsym(handle, "traz_plot_sweep"));
-            if (entry != nullptr) return;
-            reason = "the plot module has no entry traz_plot_sweep";
+            handle = dlopen((folder + "/traz-plot.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (handle != nullptr) return;
+            if (reason.empty()) reason = dlerror();
         }
     });
     why = reason;
+    return handle;
+}
+
+// The module's entry called name; null with the reason when there is none.
+void* module_entry(const char* name, std::string& error) {
+    std::string why;
+    void* handle = plot_module(why);
+    if (handle == nullptr) {
+        error = "the plot module cannot be loaded: " + why;
+        return nullptr;
+    }
+    void* entry = dlsym(handle, name);
+    if (entry == nullptr) error = std::string("the plot module cannot be loaded: it has no entry ") + name;
     return entry;
 }
 
@@ -47,14 +57,18 @@ PlotEntry plot_entry(std::string& why) {
 
 bool draw_plot(const std::string& path, const PlotText& text, const std::vector<PlotPoint>& points,
                std::string& error, bool* input_fault) {
-    std::string why;
-    const PlotEntry entry = plot_entry(why);
+    const auto entry = reinterpret_cast<PlotEntry>(module_entry("traz_plot_sweep", error));
     if (entry == nullptr) {
-        error = "the plot module cannot be loaded: " + why;
         if (input_fault != nullptr) *input_fault = false;
         return false;
     }
     return entry(path, text, points, error, input_fault);
+}
+
+bool draw_front(const std::string& path, const FrontPlotText& text, const std::vector<FrontPlotPoint>& points,
+                std::string& error) {
+    const auto entry = reinterpret_cast<FrontEntry>(module_entry("traz_plot_front", error));
+    return entry != nullptr && entry(path, text, points, error);
 }
 
 } // namespace traz

@@ -1,9 +1,11 @@
-// The sweep plot, drawn by the plot module (traz-plot.so) that is loaded on first use.
+// The plots, drawn by the plot module (traz-plot.so) that is loaded on first use, so that a run
+// without a plot never loads PLplot.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "views/plot.hpp"
+#include "views/plot_front.hpp"
 
 namespace traz {
 
@@ -12,5 +14,10 @@ namespace traz {
 // loaded (input_fault false), or as plot_sweep says.
 bool draw_plot(const std::string& path, const PlotText& text, const std::vector<PlotPoint>& points,
                std::string& error, bool* input_fault = nullptr);
+
+// plot_front through the same module. False with the reason in error when the module cannot be
+// loaded, or as plot_front says.
+bool draw_front(const std::string& path, const FrontPlotText& text, const std::vector<FrontPlotPoint>& points,
+                std::string& error);
 
 } // namespace traz
