@@ -20,7 +20,7 @@
 #include "cli/sweep.hpp"
 #include "cli/pareto.hpp"
 #include "views/views.hpp"
-#include "simulate/run.hpp"
+#include "cli/simulate.hpp"
 
 namespace {
 
@@ -242,7 +242,7 @@ int run(int argc, char** argv) {
                  "the plot's format is unknown; 3 when the plot could not be written (an earlier file\n"
                  "is left as it was).");
 
-    // traz simulate: the finite-sample simulation (simulate/run.hpp).
+    // traz simulate: the finite-sample simulation (simulate/record.hpp).
     traz::sim::SimulateOptions sim;
     std::string sim_shard;
     bool sim_fitted = false;

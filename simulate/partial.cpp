@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "simulate/run.hpp"
+#include "simulate/record.hpp"
 
 namespace traz::sim {
 

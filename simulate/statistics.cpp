@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "simulate/record.hpp"
 #include "simulate/simulate.hpp"
 
 namespace traz::sim {
@@ -185,6 +186,22 @@ Summary summarise(const Model& m, Sample s) {
         const double ratio = out.rate[1].value / out.rate[0].value;
         const double slope = (m.pg1 / (1.0 - m.pg1)) * K / (mean_hires[0] * mean_hires[0]);
         out.ai_ratio = {ratio, slope * h1.se};
+    }
+    return out;
+}
+
+std::vector<CheckRow> compare(const Summary& s, const Analytic& a) {
+    const std::pair<const char*, std::pair<double, const Estimate*>> rows[] = {
+        {"expected_criterion_score", {a.criterion, &s.criterion}},
+        {"selection_rate_group1", {a.rate1, &s.rate[0]}},
+        {"selection_rate_group2", {a.rate2, &s.rate[1]}},
+        {"ai_ratio", {a.ai_ratio, &s.ai_ratio}},
+        {"sd_average_criterion_score", {a.sd, &s.sd}}};
+    std::vector<CheckRow> out;
+    for (const auto& [name, values] : rows) {
+        CheckRow c{name, values.first, values.second->value, values.second->se, NAN};
+        if (std::isfinite(c.analytic) && std::isfinite(c.simulated) && c.se > 0.0) c.z = (c.simulated - c.analytic) / c.se;
+        out.push_back(c);
     }
     return out;
 }

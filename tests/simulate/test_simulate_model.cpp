@@ -11,7 +11,7 @@
 #include <string>
 
 #include "montecarlo.hpp"
-#include "simulate/run.hpp"
+#include "simulate/record.hpp"
 #include "traz/traz.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "simulate/run.hpp"
+#include "cli/simulate.hpp"
 
 namespace {
 

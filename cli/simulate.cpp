@@ -5,13 +5,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
 #include <utility>
 
-#include "simulate/run.hpp"
+#include "cli/simulate.hpp"
+
+#include "cli/io.hpp"
 #include "simulate/simulate_views.hpp"
 
 namespace traz::sim {
@@ -25,18 +23,10 @@ bool fail(const std::string& why) {
 
 // A whole file, or standard input for "-".
 bool read_text(const std::string& name, std::string& text) {
-    if (name == "-") {
-        if (isatty(STDIN_FILENO))
-            std::fprintf(stderr, "traz: simulate: reading a deck from standard input (end with Ctrl-D)\n");
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return !std::cin.bad() || fail("standard input: cannot read");
-    }
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return fail(name + ": cannot open");
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return !in.bad() || fail(name + ": cannot read");
+    if (name == "-" && isatty(STDIN_FILENO))
+        std::fprintf(stderr, "traz: simulate: reading a deck from standard input (end with Ctrl-D)\n");
+    std::string why;
+    return read_input(name, text, why) || fail((name == "-" ? std::string("standard input") : name) + ": " + why);
 }
 
 class ProgressBar {
@@ -72,16 +62,13 @@ private:
     clock::time_point start_;
 };
 
-// Writes the text to the output ("" or "-": standard output); false after a diagnostic when
-// it was not written whole.
-bool write_output(const std::string& name, const std::string& text) {
-    const bool to_stdout = name.empty() || name == "-";
-    std::FILE* out = to_stdout ? stdout : std::fopen(name.c_str(), "w");
-    if (out == nullptr) return fail(name + ": cannot write");
-    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0 &&
-                         !std::ferror(out);
-    const bool closed = to_stdout || std::fclose(out) == 0;
-    return (written && closed) || fail((to_stdout ? std::string("standard output") : name) + ": could not be written completely");
+// Writes the text to the output ("" or "-": standard output), whole or not at all; the exit
+// status (after a diagnostic when it was not written).
+int write_output(const std::string& name, const std::string& text) {
+    Output out;
+    if (!open_output(name, out)) return kSimWriteError;
+    std::fwrite(text.data(), 1, text.size(), out.file);
+    return close_output(out) == 0 ? kSimOk : kSimWriteError;
 }
 
 std::string view_text(const SimulationRecord& rec, const std::string& format) {
@@ -109,22 +96,6 @@ bool check_options(const SimulateOptions& o) {
 }
 
 } // namespace
-
-std::vector<CheckRow> compare(const Summary& s, const Analytic& a) {
-    const std::pair<const char*, std::pair<double, const Estimate*>> rows[] = {
-        {"expected_criterion_score", {a.criterion, &s.criterion}},
-        {"selection_rate_group1", {a.rate1, &s.rate[0]}},
-        {"selection_rate_group2", {a.rate2, &s.rate[1]}},
-        {"ai_ratio", {a.ai_ratio, &s.ai_ratio}},
-        {"sd_average_criterion_score", {a.sd, &s.sd}}};
-    std::vector<CheckRow> out;
-    for (const auto& [name, values] : rows) {
-        CheckRow c{name, values.first, values.second->value, values.second->se, NAN};
-        if (std::isfinite(c.analytic) && std::isfinite(c.simulated) && c.se > 0.0) c.z = (c.simulated - c.analytic) / c.se;
-        out.push_back(c);
-    }
-    return out;
-}
 
 int run_simulate(const SimulateOptions& o) {
     if (!check_options(o)) return kSimRefused;
@@ -168,7 +139,7 @@ int run_simulate(const SimulateOptions& o) {
         if (shard) {
             whole.shard_index = o.shard_index;
             whole.shard_count = o.shard_count;
-            return write_output(o.output, partial_text(whole)) ? kSimOk : kSimWriteError;
+            return write_output(o.output, partial_text(whole));
         }
     }
     rec.summary = summarise(model, std::move(whole.sample));
@@ -184,7 +155,7 @@ int run_simulate(const SimulateOptions& o) {
             }
     }
     for (const std::string& w : rec.warnings) std::fprintf(stderr, "traz: simulate: %swarning: %s\n", who.c_str(), w.c_str());
-    return write_output(o.output, view_text(rec, o.format)) ? kSimOk : kSimWriteError;
+    return write_output(o.output, view_text(rec, o.format));
 }
 
 } // namespace traz::sim

@@ -1,5 +1,5 @@
-// `traz simulate`: a run of the simulation from a deck file, or the merge of shards, into its
-// record and one of its views; and the partial results that a shard writes.
+// What a run of the simulation found (the record its views render), its comparison with the
+// integration, and the partial results that a shard writes.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -22,19 +22,6 @@ using AnalyticFn = std::function<bool(std::string_view deck_text, Analytic& valu
 // Replications a run may have: each keeps 8 bytes for the quantiles.
 constexpr std::int64_t kMaxReplications = 1000000000;
 
-struct SimulateOptions {
-    std::string deck;                     // file name, or "-" for standard input
-    std::int64_t replications = 100000;
-    std::uint64_t seed = 1;
-    int jobs = 0;                         // 0: every core
-    int shard_index = 0, shard_count = 0; // 0: the whole run; else write shard I of N's partial results
-    std::vector<std::string> merge;       // partial-result files to combine instead of a deck
-    bool check = false;                   // compare with the integration (needs `analytic`)
-    std::string format = "report";        // report, json or csv
-    std::string output;                   // "" or "-": standard output
-    bool progress = true;                 // a progress bar when standard error is a terminal
-    AnalyticFn analytic;
-};
 
 // One comparison of --check.
 struct CheckRow {
@@ -60,9 +47,6 @@ std::vector<CheckRow> compare(const Summary& s, const Analytic& a);
 // Exit statuses, as traz's.
 constexpr int kSimOk = 0, kSimRefused = 1, kSimWriteError = 3;
 
-// Runs `traz simulate` as the options say; diagnostics go to standard error as
-// "traz: simulate: ...". Returns the exit status.
-int run_simulate(const SimulateOptions& o);
 
 // Partial results of shard I of N: the replications floor((I-1)R/N) .. floor(IR/N)-1.
 struct Partial {
