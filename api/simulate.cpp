@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "api/internal.hpp"
-#include "simulate/run.hpp"
+#include "simulate/record.hpp"
 #include "simulate/simulate.hpp"
 
 namespace traz {

@@ -28,8 +28,6 @@ struct MessageTable {
 // Each thread counts its own messages.
 thread_local MessageTable table;
 
-std::FILE* out() { return table.out != nullptr ? table.out : stderr; }
-
 // Counts the message and returns how many times it has now occurred.
 int count_message(const char* routine, const std::string& text, int number, int level) {
     for (int i = 0; i < table.n; ++i) {
@@ -51,8 +49,7 @@ int count_message(const char* routine, const std::string& text, int number, int 
     return 1;
 }
 
-void write_summary() {
-    std::FILE* f = out();
+void write_summary(std::FILE* f) {
     std::fprintf(f, "          ERROR MESSAGE SUMMARY\n");
     std::fprintf(f, " LIBRARY    SUBROUTINE MESSAGE START             NERR     LEVEL     COUNT\n");
     for (int i = 0; i < table.n; ++i) {
@@ -77,8 +74,8 @@ void reset_messages() {
 void library_message(const char* routine, const std::string& text, int number, MessageLevel level) {
     const bool fatal = level == MessageLevel::fatal;
     const int count = count_message(routine, text, number, static_cast<int>(level));
-    std::FILE* f = out();
-    if (count <= kMaxPrints) {
+    std::FILE* f = table.out;
+    if (f != nullptr && count <= kMaxPrints) {
         std::fprintf(f, " ***MESSAGE FROM ROUTINE %s IN LIBRARY SLATEC.\n", routine);
         std::fprintf(f, " ***%s TRACEBACK REQUESTED\n",
                      fatal ? "FATAL ERROR, PROG ABORTED," : "INFORMATIVE MESSAGE, PROG CONTINUES,");
@@ -86,13 +83,12 @@ void library_message(const char* routine, const std::string& text, int number, M
         std::fprintf(f, " *  ERROR NUMBER = %8d\n", number);
         std::fprintf(f, " *\n ***END OF MESSAGE\n\n");
     }
-    if (fatal) {
+    if (fatal && f != nullptr) {
         std::fprintf(f, " ***JOB ABORT DUE TO FATAL ERROR.\n");
-        write_summary();
-        std::fflush(f);
-        throw FatalLibraryError{};
+        write_summary(f);
     }
-    std::fflush(f);
+    if (f != nullptr) std::fflush(f);
+    if (fatal) throw FatalLibraryError{};
 }
 
 double dlngam(double x) {

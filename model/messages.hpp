@@ -1,4 +1,4 @@
-// The library message handler: warning and fatal-error blocks on standard error, and the
+// The library message handler: warning and fatal-error blocks on the stream its caller names, and the
 // library facilities that report through it (log-gamma, the one-dimensional quadrature).
 #pragma once
 #include <cstdio>
@@ -16,8 +16,9 @@ void library_message(const char* routine, const std::string& text, int number, M
 // Thrown after a fatal library message has been written; main ends the run with status 2.
 struct FatalLibraryError {};
 
-// Stream for the message blocks (standard error unless set otherwise) and a reset of the
-// message table, for tests.
+// Stream for this thread's message blocks: the library writes none until its caller names one
+// (the traz command names standard error, the public interface a buffer per evaluation);
+// without one, messages are counted only. And a reset of the message table, for tests.
 void set_message_stream(std::FILE* out);
 void reset_messages();
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "simulate/run.hpp"
+#include "simulate/record.hpp"
 #include "traz/traz.hpp"
 
 namespace {
