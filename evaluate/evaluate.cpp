@@ -342,6 +342,32 @@ double largest_relative_error(const RunRecord& rec) {
     return worst;
 }
 
+// integrate_fitted, and when the rule could not meet the deck's accuracy and the cubature
+// after it spent the deck's budget (a relerr of 0, a small maxcls), the rule's last level
+// instead where its error estimates are smaller. A level the caller settled is kept as it is.
+bool integrate_fitted_best(const SelectionState& model, const Deck& d, int npass, int maxcls, int level,
+                           RunRecord& rec) {
+    const std::size_t before = rec.warnings.size();
+    if (!integrate_fitted(model, d, npass, maxcls, level, rec)) return false;
+    const bool spent = std::any_of(rec.passes.begin(), rec.passes.end(), [](const PassRecord& p) { return p.status == 1; });
+    if (level != 0 || rec.integration.fallback.empty() || !spent) return true;
+    RunRecord rule;
+    *rule.deck = d;
+    if (integrate_fitted(model, d, npass, maxcls, rec.integration.level, rule) &&
+        largest_relative_error(rule) < largest_relative_error(rec)) {
+        rec.passes = std::move(rule.passes);
+        rec.domain = rule.domain;
+        rec.integration = rule.integration;
+        rec.integration.level_settled = false;  // the level was not the caller's
+        rec.warnings.resize(before);            // nor are the cubature's warnings this run's
+        rec.warnings.push_back("the fitted rule did not meet the accuracy, and the adaptive integration after it "
+                               "spent the budget (maxcls) with larger error estimates: the rule's level " +
+                               std::to_string(rec.integration.level) + " is reported; the error bounds say how far "
+                               "it may be off.");
+    }
+    return true;
+}
+
 // The cube lost density: every pass again over the fitted domain. The default mode reports
 // those results (the warnings of the cube's run, from `before` on, give way to the line that
 // says so); with cube_only the cube's results stay, their bounds widened by their distance
@@ -350,25 +376,10 @@ void recompute_fitted(const SelectionState& model, const Deck& d, int npass, int
                       std::size_t before, RunRecord& rec) {
     RunRecord fit;
     *fit.deck = d;
-    if (!integrate_fitted(model, d, npass, maxcls, 0, fit)) {
+    if (!integrate_fitted_best(model, d, npass, maxcls, 0, fit)) {
         rec.warnings.push_back("the passes could not be recomputed over a fitted domain (" + fit.domain.note +
                                "): the cube's results stand.");
         return;
-    }
-    // The rule could not meet the deck's accuracy and the cubature after it spent the deck's
-    // budget (a relerr of 0, a small maxcls): the rule's last level may have done better.
-    const auto spent = [](const RunRecord& r) {
-        return std::any_of(r.passes.begin(), r.passes.end(), [](const PassRecord& p) { return p.status == 1; });
-    };
-    if (!fit.integration.fallback.empty() && spent(fit)) {
-        RunRecord rule;
-        *rule.deck = d;
-        if (integrate_fitted(model, d, npass, maxcls, fit.integration.level, rule) &&
-            largest_relative_error(rule) < largest_relative_error(fit)) {
-            rule.warnings.clear();  // the level was not the caller's: no "settled level" warning
-            rule.integration.level_settled = false;
-            fit = std::move(rule);
-        }
     }
     finish_results(model, d, fit);
     if (cube_only) {
@@ -524,7 +535,7 @@ void compute_checked(const Deck& deck, RunRecord& rec, const RunOptions& opt) {
         // fallback); the passes run one by one over the cube when the shape cannot be fitted.
         bool integrated = false;
         if (!opt.fitted_adaptive) {
-            integrated = integrate_fitted(model, d, npass, maxcls, opt.fitted_level, rec);
+            integrated = integrate_fitted_best(model, d, npass, maxcls, opt.fitted_level, rec);
         } else {
             rec.domain = fit_domain(model);
             if (!rec.domain.fitted)
