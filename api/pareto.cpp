@@ -196,18 +196,18 @@ void keep_in_bounds(const Problem& pb, std::vector<double>& x) {
     for (double& v : x) v = std::clamp(v, -kNegativeBound, kNegativeBound);
 }
 
-Problem make_problem(const Design& base, const ParetoSpec& spec) {
+Problem make_problem(const Design& base, const ParetoRequest& request) {
     Problem pb;
     const std::size_t npred = base.validities.size();
-    if (spec.points < 2) refuse("give at least 2 points (--points)");
-    if (spec.shard_count < 1 || spec.shard_index < 1 || spec.shard_index > spec.shard_count)
-        refuse("shard " + std::to_string(spec.shard_index) + "/" + std::to_string(spec.shard_count) +
+    if (request.points < 2) refuse("give at least 2 points (--points)");
+    if (request.shard_count < 1 || request.shard_index < 1 || request.shard_index > request.shard_count)
+        refuse("shard " + std::to_string(request.shard_index) + "/" + std::to_string(request.shard_count) +
                ": expected I/N with 1 <= I <= N");
     if (base.groups != 2) refuse("the impact ratio needs two groups; the base design has one");
     if (base.passes < 4) refuse("the selection rates need at least 4 passes; the base design has " +
                                 std::to_string(base.passes));
-    pb.negative = spec.negative_weights;
-    pb.method = spec.method;
+    pb.negative = request.negative_weights;
+    pb.method = request.method;
     for (std::size_t k = 0; k < base.stages.size(); ++k) {
         StageChart s;
         s.stage = static_cast<int>(k);
@@ -246,7 +246,7 @@ Problem make_problem(const Design& base, const ParetoSpec& spec) {
 
     pb.search = base;
     pb.search.passes = 4;
-    pb.search.relerr = spec.method.search_relerr;
+    pb.search.relerr = request.method.search_relerr;
     pb.search.integration = Integration::fitted;
     pb.final = base;
     pb.final.integration = Integration::fitted;
@@ -286,7 +286,7 @@ Problem make_problem(const Design& base, const ParetoSpec& spec) {
         }
     }
     for (auto* x : {&pb.base_x, &pb.criterion_x, &pb.impact_x}) keep_in_bounds(pb, *x);
-    pb.halton = screened_designs(pb, spec.method.candidates);
+    pb.halton = screened_designs(pb, request.method.candidates);
     for (auto& x : pb.halton) keep_in_bounds(pb, x);
     return pb;
 }
@@ -776,8 +776,8 @@ void run_ordered(int count, int jobs, const std::function<void(int)>& task, cons
 
 } // namespace
 
-std::vector<FreeWeight> pareto_free_weights(const Design& base, const ParetoSpec& spec) {
-    return make_problem(base, spec).free_weights;
+std::vector<FreeWeight> pareto_free_weights(const Design& base, const ParetoRequest& request) {
+    return make_problem(base, request).free_weights;
 }
 
 // The fitted rule's level for the whole search: the highest level that the designs the search
@@ -801,16 +801,16 @@ int settled_level(Problem& pb) {
     return highest;
 }
 
-ParetoFront pareto(const Design& base, const ParetoSpec& spec, const std::function<void(const ParetoPoint&)>& on_point) {
-    Problem pb = make_problem(base, spec);
+ParetoFront pareto(const Design& base, const ParetoRequest& request, const std::function<void(const ParetoPoint&)>& on_point) {
+    Problem pb = make_problem(base, request);
     {
         // A base the checks refuse for what the search does not change is refused here.
         Result r = evaluate(pb.search);
         if (!r.ok() && r.outcome != "refused") refuse(r.diagnostic.message);
         if (!r.ok() && r.diagnostic.statement != 2) refuse(r.diagnostic.message);
     }
-    pb.level = spec.method.fitted_level > 0 ? spec.method.fitted_level : settled_level(pb);
-    const int N = spec.points;
+    pb.level = request.method.fitted_level > 0 ? request.method.fitted_level : settled_level(pb);
+    const int N = request.points;
     ParetoFront front;
     front.free_weights = pb.free_weights;
     front.search_level = pb.level;
@@ -820,19 +820,19 @@ ParetoFront pareto(const Design& base, const ParetoSpec& spec, const std::functi
     // between them.
     std::vector<int> mine;
     for (int j = 1; j <= N; ++j)
-        if ((j - 1) % spec.shard_count == spec.shard_index - 1) mine.push_back(j);
+        if ((j - 1) % request.shard_count == request.shard_index - 1) mine.push_back(j);
     const int total = static_cast<int>(mine.size()) + 2;
     int done_before = 0;
     const auto progress = [&](int done, int) {
-        if (spec.progress) spec.progress(done_before + done, total);
+        if (request.progress) request.progress(done_before + done, total);
     };
 
     Ends ends;
-    run_ordered(2, spec.jobs, [&](int i) { (i == 0 ? ends.criterion : ends.impact) = i == 0 ? highest_criterion(pb) : highest_impact(pb); },
+    run_ordered(2, request.jobs, [&](int i) { (i == 0 ? ends.criterion : ends.impact) = i == 0 ? highest_criterion(pb) : highest_impact(pb); },
                 {}, progress);
     done_before = 2;
-    front.highest_criterion = finish(pb, 1, NAN, ends.criterion, spec.source);
-    front.highest_impact = finish(pb, N, NAN, ends.impact, spec.source);
+    front.highest_criterion = finish(pb, 1, NAN, ends.criterion, request.source);
+    front.highest_impact = finish(pb, N, NAN, ends.impact, request.source);
 
     const Value& vE = ends.criterion.best.value;
     const Value& vI = ends.impact.best.value;
@@ -852,7 +852,7 @@ ParetoFront pareto(const Design& base, const ParetoSpec& spec, const std::functi
         else if (!have_ends) {
             Search none;
             none.status = "not settled: the ends of the front could not be found";
-            p = finish(pb, j, NAN, none, spec.source);
+            p = finish(pb, j, NAN, none, request.source);
         } else if (one_design) {
             p = front.highest_criterion;
             p.point = j;
@@ -877,13 +877,13 @@ ParetoFront pareto(const Design& base, const ParetoSpec& spec, const std::functi
             std::vector<std::vector<double>> candidates = pb.halton;
             candidates.push_back(ends.criterion.best.x);
             candidates.push_back(ends.impact.best.x);
-            p = finish(pb, j, target, multistart(pb, g, {mid}, candidates), spec.source);
+            p = finish(pb, j, target, multistart(pb, g, {mid}, candidates), request.source);
         }
     };
     const auto handed = [&](int k) {
         if (on_point) on_point(points[static_cast<std::size_t>(k)]);
     };
-    run_ordered(static_cast<int>(mine.size()), spec.jobs, task, handed, progress);
+    run_ordered(static_cast<int>(mine.size()), request.jobs, task, handed, progress);
     front.points = std::move(points);
     return front;
 }

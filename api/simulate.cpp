@@ -13,22 +13,22 @@ Estimate estimate(const sim::Estimate& e) { return {e.value, e.se}; }
 
 } // namespace
 
-Simulation simulate(const Design& design, const SimulationSpec& spec) {
+Simulation simulate(const Design& design, const SimulationRequest& request) {
     auto d = std::make_unique<Deck>();
     deck_of_design(design, *d);
     auto model = std::make_unique<sim::Model>();
     DeckFault fault;
     if (!sim::build_model(*d, *model, fault)) throw Error(diagnostic_of(fault));
-    if (spec.replications < 1 || spec.replications > sim::kMaxReplications) {
+    if (request.replications < 1 || request.replications > sim::kMaxReplications) {
         Diagnostic why;
-        why.message = "simulate: " + std::to_string(spec.replications) + " replications: 1 to " +
+        why.message = "simulate: " + std::to_string(request.replications) + " replications: 1 to " +
                       std::to_string(sim::kMaxReplications);
         throw Error(why);
     }
     sim::Progress progress;
-    if (spec.progress) progress = [&](std::int64_t done) { spec.progress(done); };
+    if (request.progress) progress = [&](std::int64_t done) { request.progress(done); };
     const sim::Summary s = sim::summarise(
-        *model, sim::simulate(*model, spec.seed, 0, spec.replications, spec.jobs, progress));
+        *model, sim::simulate(*model, request.seed, 0, request.replications, request.jobs, progress));
     Simulation out;
     out.replications = s.replications;
     out.expected_criterion_score = estimate(s.criterion);

@@ -34,15 +34,15 @@ float thread_cpu_seconds() {
 }
 
 // The ranges of a sweep, checked against the base deck.
-std::vector<SweepRange> parse_ranges(const Deck& base, const SweepSpec& spec) {
-    if (spec.vary.empty() || spec.vary.size() > 2) bad_range("sweep: give one or two ranges to vary");
-    if (spec.shard_count < 1 || spec.shard_index < 1 || spec.shard_index > spec.shard_count)
-        bad_range("sweep: shard " + std::to_string(spec.shard_index) + "/" + std::to_string(spec.shard_count) +
+std::vector<SweepRange> parse_ranges(const Deck& base, const SweepRequest& request) {
+    if (request.vary.empty() || request.vary.size() > 2) bad_range("sweep: give one or two ranges to vary");
+    if (request.shard_count < 1 || request.shard_index < 1 || request.shard_index > request.shard_count)
+        bad_range("sweep: shard " + std::to_string(request.shard_index) + "/" + std::to_string(request.shard_count) +
                   ": expected I/N with 1 <= I <= N");
-    std::vector<SweepRange> ranges(spec.vary.size());
+    std::vector<SweepRange> ranges(request.vary.size());
     std::string why;
-    for (std::size_t j = 0; j < spec.vary.size(); ++j)
-        if (!parse_range(spec.vary[j], ranges[j], why) || !check_range(base, ranges[j], spec.mix_to, why))
+    for (std::size_t j = 0; j < request.vary.size(); ++j)
+        if (!parse_range(request.vary[j], ranges[j], why) || !check_range(base, ranges[j], request.mix_to, why))
             bad_range("sweep: " + why);
     if (ranges.size() == 2 && ranges[0].name == ranges[1].name)
         bad_range("sweep: " + ranges[0].name + " is varied twice");
@@ -121,19 +121,19 @@ int settled_level(const Deck& base, const std::vector<SweepRange>& ranges, const
 
 } // namespace
 
-std::vector<std::string> sweep_names(const Design& base, const SweepSpec& spec) {
+std::vector<std::string> sweep_names(const Design& base, const SweepRequest& request) {
     auto d = std::make_unique<Deck>();
     deck_of_design(base, *d);
     std::vector<std::string> names;
-    for (const SweepRange& r : parse_ranges(*d, spec)) names.push_back(r.name);
+    for (const SweepRange& r : parse_ranges(*d, request)) names.push_back(r.name);
     return names;
 }
 
-std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
+std::vector<SweepPoint> sweep(const Design& base, const SweepRequest& request,
                               const std::function<void(const SweepPoint&)>& on_point) {
     auto d = std::make_unique<Deck>();
     deck_of_design(base, *d);
-    const std::vector<SweepRange> ranges = parse_ranges(*d, spec);
+    const std::vector<SweepRange> ranges = parse_ranges(*d, request);
 
     // The grid, the first range varying fastest; this shard's points only.
     const std::size_t n1 = ranges[0].values.size(), n2 = ranges.size() > 1 ? ranges[1].values.size() : 1;
@@ -141,7 +141,7 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
     for (std::size_t i2 = 0; i2 < n2; ++i2)
         for (std::size_t i1 = 0; i1 < n1; ++i1) {
             const int index = static_cast<int>(i2 * n1 + i1) + 1;
-            if ((index - 1) % spec.shard_count != spec.shard_index - 1) continue;
+            if ((index - 1) % request.shard_count != request.shard_index - 1) continue;
             SweepPoint p;
             p.point = index;
             p.values.push_back(ranges[0].values[i1]);
@@ -150,11 +150,11 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
         }
 
     Options options;
-    options.fitted_level = spec.fitted_level;
+    options.fitted_level = request.fitted_level;
     RunOptions opt = run_options(base.integration, options);
-    opt.source = spec.source;
+    opt.source = request.source;
     opt.cpu_clock = &thread_cpu_seconds;
-    if (opt.fitted && opt.fitted_level == 0) opt.fitted_level = settled_level(*d, ranges, spec.mix_to, opt);
+    if (opt.fitted && opt.fitted_level == 0) opt.fitted_level = settled_level(*d, ranges, request.mix_to, opt);
 
     // Workers take the next point until none is left; each point's results depend on its
     // deck alone, never on the thread or the order. The calling thread hands the finished
@@ -167,7 +167,7 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
     std::vector<char> done(points.size(), 0);
     std::size_t handed = 0;
     int busy = 0;  // points running
-    const int nworkers = worker_count(spec.jobs, points.size());
+    const int nworkers = worker_count(request.jobs, points.size());
     const std::size_t window = std::max<std::size_t>(64, 4 * static_cast<std::size_t>(nworkers));
     const auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < points.size();) {
@@ -179,7 +179,7 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
             }
             Result r;
             try {
-                r = run_point(*d, ranges, points[i].values, spec.mix_to, opt);
+                r = run_point(*d, ranges, points[i].values, request.mix_to, opt);
             } catch (const std::bad_alloc&) {
                 r = out_of_memory(opt);
             }
@@ -207,7 +207,7 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
     const int total = static_cast<int>(points.size());
     const auto running = [&] {
         if (stopping.load()) return false;
-        if (spec.cancel && spec.cancel()) {
+        if (request.cancel && request.cancel()) {
             {
                 const std::lock_guard<std::mutex> hold(lock);
                 stopping.store(true);
@@ -233,7 +233,7 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
             progressed.wait_for(hold, std::chrono::milliseconds(250), [&] { return done[handed] != 0; });
             finished = static_cast<int>(std::count(done.begin(), done.end(), 1));
             hold.unlock();
-            if (spec.progress) spec.progress(finished, total);
+            if (request.progress) request.progress(finished, total);
             const bool go_on = running();
             hold.lock();
             while (handed < points.size() && done[handed] != 0) {
@@ -242,7 +242,7 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
                     on_point(points[handed]);
                     hold.lock();
                 }
-                if (!spec.keep_results) points[handed].result = Result{};
+                if (!request.keep_results) points[handed].result = Result{};
                 ++handed;
                 room.notify_all();
             }
@@ -254,7 +254,7 @@ std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
         stop_workers();
         throw;
     }
-    if (spec.progress && handed == points.size()) spec.progress(total, total);
+    if (request.progress && handed == points.size()) request.progress(total, total);
     stop_workers();
     points.resize(handed);
     return points;

@@ -137,16 +137,16 @@ FrontPlotPoint plot_point(const ParetoPoint& p) {
 int run_pareto(const ParetoOptions& o) {
     Design base;
     if (!read_design(o.base, base)) return kRunBadDeck;
-    ParetoSpec spec;
-    spec.points = o.points;
-    spec.negative_weights = o.negative_weights;
-    spec.jobs = o.jobs;
-    spec.shard_index = o.shard_index;
-    spec.shard_count = o.shard_count;
-    spec.source = o.base;
+    ParetoRequest request;
+    request.points = o.points;
+    request.negative_weights = o.negative_weights;
+    request.jobs = o.jobs;
+    request.shard_index = o.shard_index;
+    request.shard_count = o.shard_count;
+    request.source = o.base;
     std::vector<FreeWeight> free;
     try {
-        free = pareto_free_weights(base, spec);
+        free = pareto_free_weights(base, request);
     } catch (const Error& e) {
         std::fprintf(stderr, "traz: %s: %s\n", o.base.c_str(), e.what());
         return kRunBadDeck;
@@ -163,7 +163,7 @@ int run_pareto(const ParetoOptions& o) {
     Output out;
     if (!open_output(o.output, out)) return kRunWriteError;
     Progress bar(o.progress && isatty(STDERR_FILENO));
-    spec.progress = [&](int done, int total) { bar.show(done, total); };
+    request.progress = [&](int done, int total) { bar.show(done, total); };
 
     // CSV rows are written as the points are done; the JSON object at the end (it holds the ends).
     if (o.format == "csv") {
@@ -203,7 +203,7 @@ int run_pareto(const ParetoOptions& o) {
     };
     ParetoFront front;
     try {
-        front = pareto(base, spec, each);
+        front = pareto(base, request, each);
     } catch (const Error& e) {
         bar.finish();
         std::fprintf(stderr, "traz: %s: %s\n", o.base.c_str(), e.what());

@@ -64,7 +64,7 @@ std::string shortest(double v) {
 // deck text), the varied quantities with every value, the --mix-to weights and the
 // integration, then the number of points and the ranges as given, e.g.
 // "5f1c0a93d2b7e864 33 points: mix(2)=0:1:0.5 ns(2)=5,10,30".
-std::string grid_text(const Design& base, const std::vector<SweepRange>& ranges, const SweepSpec& spec) {
+std::string grid_text(const Design& base, const std::vector<SweepRange>& ranges, const SweepRequest& request) {
     std::string id = base.to_deck();
     long points = 1;
     for (const SweepRange& r : ranges) {
@@ -73,12 +73,12 @@ std::string grid_text(const Design& base, const std::vector<SweepRange>& ranges,
         points *= static_cast<long>(r.values.size());
     }
     id += "\nmix-to=";
-    for (double w : spec.mix_to) id += shortest(w) + ",";
+    for (double w : request.mix_to) id += shortest(w) + ",";
     id += base.integration == Integration::fitted ? "\nfitted" : base.integration == Integration::cube ? "\ncube" : "";
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(id)));
     std::string text = std::string(hash) + " " + std::to_string(points) + " points:";
-    for (const std::string& v : spec.vary) text += " " + v;
+    for (const std::string& v : request.vary) text += " " + v;
     return text;
 }
 
@@ -226,7 +226,7 @@ int run_sweep(const SweepOptions& o) {
         std::fprintf(stderr, "traz: %s: cannot read: %s\n", o.base.c_str(), why.c_str());
         return kRunBadDeck;
     }
-    SweepSpec spec;
+    SweepRequest request;
     Design base;
     try {
         base = Design::from_deck(text);
@@ -235,27 +235,27 @@ int run_sweep(const SweepOptions& o) {
         return kRunBadDeck;
     }
     base.integration = integration_named(o.fitted ? "fitted" : o.domain);
-    spec.vary = o.vary;
-    if (!o.mix_to.empty() && !parse_weights(o.mix_to, spec.mix_to, why)) {
+    request.vary = o.vary;
+    if (!o.mix_to.empty() && !parse_weights(o.mix_to, request.mix_to, why)) {
         std::fprintf(stderr, "traz: sweep: --mix-to %s\n", why.c_str());
         return kRunBadDeck;
     }
-    spec.jobs = o.jobs;
-    spec.shard_index = o.shard_index;
-    spec.shard_count = o.shard_count;
-    spec.source = o.base;
-    spec.keep_results = false;
-    spec.cancel = [] { return interrupted() != 0; };
-    spec.fitted_level = o.fitted_level;
+    request.jobs = o.jobs;
+    request.shard_index = o.shard_index;
+    request.shard_count = o.shard_count;
+    request.source = o.base;
+    request.keep_results = false;
+    request.cancel = [] { return interrupted() != 0; };
+    request.fitted_level = o.fitted_level;
     try {
-        sweep_names(base, spec);  // refuses a bad range before any point
+        sweep_names(base, request);  // refuses a bad range before any point
     } catch (const Error& e) {
         std::fprintf(stderr, "traz: %s\n", e.what());
         return kRunBadDeck;
     }
-    std::vector<SweepRange> ranges(spec.vary.size());
-    for (std::size_t j = 0; j < ranges.size(); ++j) parse_range(spec.vary[j], ranges[j], why);
-    const std::string grid = grid_text(base, ranges, spec);
+    std::vector<SweepRange> ranges(request.vary.size());
+    for (std::size_t j = 0; j < ranges.size(); ++j) parse_range(request.vary[j], ranges[j], why);
+    const std::string grid = grid_text(base, ranges, request);
     long total = 1;
     for (const SweepRange& r : ranges) total *= static_cast<long>(r.values.size());
     const long in_shard = (total - o.shard_index) / o.shard_count + (total >= o.shard_index ? 1 : 0);
@@ -263,7 +263,7 @@ int run_sweep(const SweepOptions& o) {
     Output out;
     if (!open_output(o.output, out)) return kRunWriteError;
     ProgressBar bar(o.progress && isatty(STDERR_FILENO));
-    spec.progress = [&](int done, int all) { bar.show(done, all); };
+    request.progress = [&](int done, int all) { bar.show(done, all); };
 
     // Rows in point order, each written as soon as it and the points before it are done.
     if (o.format == "json") {
@@ -294,7 +294,7 @@ int run_sweep(const SweepOptions& o) {
         warned += p.result.warnings.empty() ? 0 : 1;
         if (!o.plot.empty()) plot_points.push_back(plot_point(p.result, p.values));
     };
-    const std::vector<SweepPoint> points = sweep(base, spec, each);
+    const std::vector<SweepPoint> points = sweep(base, request, each);
     bar.finish();
     if (o.format == "json") std::fputs(written > 0 ? "\n]\n" : "]\n", out.file);
 

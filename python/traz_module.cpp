@@ -321,19 +321,19 @@ PyResult evaluate_design(const PyDesign& p) {
 // ---- Sweeps --------------------------------------------------------------------------
 
 py::list sweep_rows(const PyDesign& p, const py::object& vary, const std::vector<double>& mix_to, int jobs) {
-    traz::SweepSpec spec;
+    traz::SweepRequest request;
     if (py::isinstance<py::str>(vary))
-        spec.vary.push_back(vary.cast<std::string>());
+        request.vary.push_back(vary.cast<std::string>());
     else
-        for (py::handle v : vary) spec.vary.push_back(py::str(v));
-    spec.mix_to = mix_to;
-    spec.jobs = jobs;
+        for (py::handle v : vary) request.vary.push_back(py::str(v));
+    request.mix_to = mix_to;
+    request.jobs = jobs;
     const traz::Design base = p.design();
-    const std::vector<std::string> names = traz::sweep_names(base, spec);
+    const std::vector<std::string> names = traz::sweep_names(base, request);
     std::vector<traz::SweepPoint> points;
     {
         py::gil_scoped_release unlocked;
-        points = traz::sweep(base, spec);
+        points = traz::sweep(base, request);
     }
     py::list rows;
     for (const traz::SweepPoint& point : points) {
@@ -396,15 +396,15 @@ py::dict simulation_row(const PySimulation& p) {
 }
 
 PySimulation simulate_design(const PyDesign& p, long long replications, unsigned long long seed, int jobs) {
-    traz::SimulationSpec spec;
-    spec.replications = replications;
-    spec.seed = seed;
-    spec.jobs = jobs;
+    traz::SimulationRequest request;
+    request.replications = replications;
+    request.seed = seed;
+    request.jobs = jobs;
     const traz::Design d = p.design();
     PySimulation out;
     out.seed = seed;
     py::gil_scoped_release unlocked;
-    out.simulation = traz::simulate(d, spec);
+    out.simulation = traz::simulate(d, request);
     return out;
 }
 
@@ -417,15 +417,15 @@ std::string weight_name(const traz::FreeWeight& f) {
 // One dict per front point: point, the run's columns (as sweep rows), the free weights, whether
 // the search settled and its status, and the point's design (None when the search found none).
 py::list pareto_rows(const PyDesign& p, int points, bool negative_weights, int jobs) {
-    traz::ParetoSpec spec;
-    spec.points = points;
-    spec.negative_weights = negative_weights;
-    spec.jobs = jobs;
+    traz::ParetoRequest request;
+    request.points = points;
+    request.negative_weights = negative_weights;
+    request.jobs = jobs;
     const traz::Design base = p.design();
     traz::ParetoFront front;
     {
         py::gil_scoped_release unlocked;
-        front = traz::pareto(base, spec);
+        front = traz::pareto(base, request);
     }
     const std::vector<traz::FreeWeight>& free = front.free_weights;
     py::list rows;

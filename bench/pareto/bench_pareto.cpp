@@ -62,17 +62,17 @@ double step = 0;          // finite-difference step; 0: the method's own
 int level = 0;            // the search's level of the fitted rule; 0: settled by the search
 
 Run run_front(const traz::Design& base, const Variant& v, int points, int jobs) {
-    traz::ParetoSpec spec;
-    if (max_evaluations > 0) spec.method.max_evaluations = max_evaluations;
-    if (step > 0) spec.method.step = step;
-    if (level > 0) spec.method.fitted_level = level;
-    spec.points = points;
-    spec.jobs = jobs;
-    spec.method.optimiser = v.optimiser;
-    spec.method.spacing = v.spacing;
+    traz::ParetoRequest request;
+    if (max_evaluations > 0) request.method.max_evaluations = max_evaluations;
+    if (step > 0) request.method.step = step;
+    if (level > 0) request.method.fitted_level = level;
+    request.points = points;
+    request.jobs = jobs;
+    request.method.optimiser = v.optimiser;
+    request.method.spacing = v.spacing;
     Run r;
     const double c0 = cpu_seconds(), w0 = wall_seconds();
-    r.front = traz::pareto(base, spec);
+    r.front = traz::pareto(base, request);
     r.cpu = cpu_seconds() - c0;
     r.wall = wall_seconds() - w0;
     return r;
@@ -225,9 +225,9 @@ void grid_against_front(int jobs) {
     base.integration = traz::Integration::fitted;
     std::printf("\nGrids against the front: 3 predictors, 2 stages (stage 1 uses predictors 1 and 2)\n");
     const double c0 = cpu_seconds();
-    traz::ParetoSpec spec;
-    spec.jobs = jobs;
-    const traz::ParetoFront front = traz::pareto(base, spec);
+    traz::ParetoRequest request;
+    request.jobs = jobs;
+    const traz::ParetoFront front = traz::pareto(base, request);
     std::printf("  front: %zu points in %.1f CPU s\n", front.points.size(), cpu_seconds() - c0);
     grid_against(base, front, 10, 12, jobs, true);
     grid_against(base, front, 40, 40, jobs, false);

@@ -48,12 +48,12 @@ void smoothness(const std::string& examples) {
     for (bool fitted : {false, true}) {
         traz::Design base = traz::Design::from_deck(text);
         base.integration = fitted ? traz::Integration::fitted : traz::Integration::cube;
-        traz::SweepSpec spec;
-        spec.vary = {"mix(2)=0:1:0.001"};
-        spec.mix_to = {0, 0, 1, 1};
-        spec.jobs = 1;
+        traz::SweepRequest request;
+        request.vary = {"mix(2)=0:1:0.001"};
+        request.mix_to = {0, 0, 1, 1};
+        request.jobs = 1;
         const float t0 = traz::cpu_seconds();
-        const std::vector<traz::SweepPoint> points = traz::sweep(base, spec);
+        const std::vector<traz::SweepPoint> points = traz::sweep(base, request);
         const float cpu = traz::cpu_seconds() - t0;
         std::vector<double> E, AI;
         for (const traz::SweepPoint& p : points) {

@@ -172,7 +172,7 @@ std::string csv_header();
 std::string csv_row(const Result& result);
 
 // Design sweeps: one or two quantities varied over a grid, every point a full evaluation.
-struct SweepSpec {
+struct SweepRequest {
     // "NAME=FROM:TO:STEP" or "NAME=V1,V2,..." with NAME one of ns(k), napp, pg, efc, ef(i),
     // cory(i), mix(k); two for a grid, the first varying fastest.
     std::vector<std::string> vary;
@@ -211,17 +211,17 @@ struct SweepPoint {
 
 // The names of the varied quantities ("mix(2)", "pg"), after checking the ranges against the
 // base design; throws Error for a bad range.
-std::vector<std::string> sweep_names(const Design& base, const SweepSpec& spec);
+std::vector<std::string> sweep_names(const Design& base, const SweepRequest& request);
 // Runs the sweep. on_point, when given, receives the points in grid order as they are done
 // (on the calling thread); the points are also returned in that order. Results do not depend
 // on jobs or shards, bit for bit. Throws Error for a bad range, a grid beyond
 // kMaxSweepPoints, or when no thread can be started.
-std::vector<SweepPoint> sweep(const Design& base, const SweepSpec& spec,
+std::vector<SweepPoint> sweep(const Design& base, const SweepRequest& request,
                               const std::function<void(const SweepPoint&)>& on_point = {});
 
 // Finite-sample simulation: replications that each draw a pool and run the stages, and what
 // an employer would observe summarised over them.
-struct SimulationSpec {
+struct SimulationRequest {
     long long replications = 100000;
     unsigned long long seed = 1;  // replication r draws from the stream of (seed, r)
     int jobs = 0;                 // threads (0: every core); the results do not depend on it
@@ -258,7 +258,7 @@ struct Simulation {
 
 // Simulates a design (pools up to 1,000,000 applicants, up to 10 stages and 100 predictors).
 // Throws Error for a design the simulation cannot draw (with the statement and item at fault).
-Simulation simulate(const Design& design, const SimulationSpec& spec = {});
+Simulation simulate(const Design& design, const SimulationRequest& request = {});
 
 // ---------------------------------------------------------------------------------------------
 // Which design? Pareto-optimal stage weights, and designs side by side.
@@ -294,7 +294,7 @@ struct ParetoMethod {
     int fitted_level = 0;
 };
 
-struct ParetoSpec {
+struct ParetoRequest {
     int points = 21;                // along the front, both ends included (at least 2)
     bool negative_weights = false;  // weights may take either sign
     int jobs = 0;                   // threads (0: every core)
@@ -335,12 +335,12 @@ struct ParetoFront {
 // The free weights of a base design, after checking that it can be searched (two groups, at
 // least 4 passes, a stage with two or more weights, no negative weight without
 // negative_weights, sound points and shard); throws Error otherwise.
-std::vector<FreeWeight> pareto_free_weights(const Design& base, const ParetoSpec& spec);
+std::vector<FreeWeight> pareto_free_weights(const Design& base, const ParetoRequest& request);
 // Searches the front of the base design: every point maximises the expected criterion score at
 // an impact ratio of at least its target. on_point, when given, receives this shard's points
 // in order as they are done (on the calling thread). Results do not depend on jobs or shards,
 // bit for bit. Throws Error for a base that cannot be searched.
-ParetoFront pareto(const Design& base, const ParetoSpec& spec,
+ParetoFront pareto(const Design& base, const ParetoRequest& request,
                    const std::function<void(const ParetoPoint&)>& on_point = {});
 
 // Designs side by side: each one's results, its differences to the first, and which designs

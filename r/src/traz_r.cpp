@@ -252,11 +252,11 @@ Rcpp::List traz_simulate_design(Rcpp::List design, double replications, double s
     traz::Simulation s;
     try {
         const traz::Design d = design_of(design);
-        traz::SimulationSpec spec;
-        spec.replications = static_cast<long long>(replications);
-        spec.seed = static_cast<unsigned long long>(seed);
-        spec.jobs = jobs;
-        s = traz::simulate(d, spec);
+        traz::SimulationRequest request;
+        request.replications = static_cast<long long>(replications);
+        request.seed = static_cast<unsigned long long>(seed);
+        request.jobs = jobs;
+        s = traz::simulate(d, request);
     } catch (const traz::Error& e) {
         return failed(e.diagnostic(), "design");
     }
@@ -293,11 +293,11 @@ Rcpp::List traz_simulate_design(Rcpp::List design, double replications, double s
 Rcpp::List traz_pareto_design(Rcpp::List design, int points, bool negative_weights, int jobs) {
     traz::ParetoFront front;
     try {
-        traz::ParetoSpec spec;
-        spec.points = points;
-        spec.negative_weights = negative_weights;
-        spec.jobs = jobs;
-        front = traz::pareto(design_of(design), spec);
+        traz::ParetoRequest request;
+        request.points = points;
+        request.negative_weights = negative_weights;
+        request.jobs = jobs;
+        front = traz::pareto(design_of(design), request);
     } catch (const traz::Error& e) {
         return failed(e.diagnostic(), "design");
     }

@@ -103,13 +103,13 @@ TEST(Concurrency, EightDesignsOnEightThreadsAsOneAtATime) {
 
 TEST(Simulation, AgreesWithTheIntegrationAndNotWithTheThreads) {
     const traz::Design d = traz::Design::from_deck(read_file(kExamples + "two-stage.deck"));
-    traz::SimulationSpec spec;
-    spec.replications = 20000;
-    spec.seed = 7;
-    spec.jobs = 1;
-    const traz::Simulation one = traz::simulate(d, spec);
-    spec.jobs = 2;
-    const traz::Simulation two = traz::simulate(d, spec);
+    traz::SimulationRequest request;
+    request.replications = 20000;
+    request.seed = 7;
+    request.jobs = 1;
+    const traz::Simulation one = traz::simulate(d, request);
+    request.jobs = 2;
+    const traz::Simulation two = traz::simulate(d, request);
     EXPECT_TRUE(same_bits(one.expected_criterion_score.value, two.expected_criterion_score.value));
     EXPECT_TRUE(same_bits(one.p_fisher.value, two.p_fisher.value));
     const traz::Result r = traz::evaluate(d);
@@ -118,7 +118,7 @@ TEST(Simulation, AgreesWithTheIntegrationAndNotWithTheThreads) {
     EXPECT_NEAR(one.selection_rate_group2.value, r.selection_rate_group2.value, 4.0 * one.selection_rate_group2.se);
     traz::Design bad = d;
     bad.stages[1].retained = 0;
-    EXPECT_THROW(traz::simulate(bad, spec), traz::Error);
+    EXPECT_THROW(traz::simulate(bad, request), traz::Error);
 }
 
 } // namespace

@@ -22,11 +22,11 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 TEST(FittedSweep, SettledLevelGivesSmoothResultsThatEqualEachPointsOwnRun) {
     traz::Design base = traz::Design::from_deck(read_file(kExamples + "sweep-weights.deck"));
     base.integration = traz::Integration::fitted;
-    traz::SweepSpec spec;
-    spec.vary = {"mix(2)=0.40:0.42:0.002"};
-    spec.mix_to = {0, 0, 1, 1};
-    spec.jobs = 2;
-    const std::vector<traz::SweepPoint> points = traz::sweep(base, spec);
+    traz::SweepRequest request;
+    request.vary = {"mix(2)=0.40:0.42:0.002"};
+    request.mix_to = {0, 0, 1, 1};
+    request.jobs = 2;
+    const std::vector<traz::SweepPoint> points = traz::sweep(base, request);
     ASSERT_EQ(points.size(), 11u);
     const int level = points[0].result.rule_level;
     for (const traz::SweepPoint& p : points) {
@@ -46,7 +46,7 @@ TEST(FittedSweep, SettledLevelGivesSmoothResultsThatEqualEachPointsOwnRun) {
     traz::Design own = base;
     const double t = points[5].values[0];
     for (std::size_t i = 0; i < own.stages[1].weights.size(); ++i)
-        own.stages[1].weights[i] = (1.0 - t) * base.stages[1].weights[i] + t * spec.mix_to[i];
+        own.stages[1].weights[i] = (1.0 - t) * base.stages[1].weights[i] + t * request.mix_to[i];
     traz::Options options;
     options.fitted_level = level;
     const traz::Result alone = traz::evaluate(own, options);

@@ -90,10 +90,10 @@ double best_validity(const std::vector<Composite>& grid, double d) {
 TEST(Pareto, SingleStageFrontMatchesTheInfinitePool) {
     // A large pool: its front lies within about 1.5/applicants of the infinite pool's.
     const traz::Design base = single_stage(10000);
-    traz::ParetoSpec spec;
-    spec.points = 7;
-    spec.jobs = 2;
-    const traz::ParetoFront front = traz::pareto(base, spec);
+    traz::ParetoRequest request;
+    request.points = 7;
+    request.jobs = 2;
+    const traz::ParetoFront front = traz::pareto(base, request);
     ASSERT_EQ(front.points.size(), 7u);
 
     // The infinite pool's impact ratio falls as the composite effect grows; E at a given effect
@@ -139,19 +139,19 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 TEST(Pareto, PointsDoNotDependOnThreadsOrShards) {
     traz::Design base = single_stage(100);
     base.stages[0].weights = {1, 0, 1};  // predictor 2 left out
-    traz::ParetoSpec spec;
-    spec.points = 5;
-    spec.negative_weights = true;
-    spec.jobs = 1;
-    const traz::ParetoFront one = traz::pareto(base, spec);
+    traz::ParetoRequest request;
+    request.points = 5;
+    request.negative_weights = true;
+    request.jobs = 1;
+    const traz::ParetoFront one = traz::pareto(base, request);
     ASSERT_EQ(one.free_weights.size(), 2u);
     EXPECT_EQ(one.free_weights[1].predictor, 3);
-    spec.jobs = 2;
-    spec.shard_count = 2;
+    request.jobs = 2;
+    request.shard_count = 2;
     for (int shard = 1; shard <= 2; ++shard) {
-        spec.shard_index = shard;
+        request.shard_index = shard;
         std::vector<int> handed;
-        const traz::ParetoFront part = traz::pareto(base, spec, [&](const traz::ParetoPoint& p) { handed.push_back(p.point); });
+        const traz::ParetoFront part = traz::pareto(base, request, [&](const traz::ParetoPoint& p) { handed.push_back(p.point); });
         ASSERT_EQ(handed.size(), part.points.size());
         for (std::size_t i = 0; i < part.points.size(); ++i) {
             const traz::ParetoPoint& p = part.points[i];
@@ -168,10 +168,10 @@ TEST(Pareto, PointsDoNotDependOnThreadsOrShards) {
 
 TEST(Pareto, RefusesBasesItCannotSearch) {
     const auto refused = [](traz::Design d, bool negative, const std::string& words) {
-        traz::ParetoSpec spec;
-        spec.negative_weights = negative;
+        traz::ParetoRequest request;
+        request.negative_weights = negative;
         try {
-            traz::pareto_free_weights(d, spec);
+            traz::pareto_free_weights(d, request);
             ADD_FAILURE() << "not refused: " << words;
         } catch (const traz::Error& e) {
             EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
@@ -187,7 +187,7 @@ TEST(Pareto, RefusesBasesItCannotSearch) {
     d.passes = 7;
     d.stages[0].weights = {1, -0.5, 0};
     refused(d, false, "--negative-weights");
-    EXPECT_EQ(traz::pareto_free_weights(d, [] { traz::ParetoSpec s; s.negative_weights = true; return s; }()).size(), 2u);
+    EXPECT_EQ(traz::pareto_free_weights(d, [] { traz::ParetoRequest s; s.negative_weights = true; return s; }()).size(), 2u);
     d.stages[0].weights = {0, 0, 1};
     refused(d, true, "one predictor");
 }
@@ -196,10 +196,10 @@ TEST(Pareto, NegativeWeightsReachAZeroCompositeEffect) {
     // With weights of either sign the fairest single-stage composite has no group difference;
     // the most valid of those has, in closed form, R^2 = r'S^-1 r - (r'S^-1 d)^2 / d'S^-1 d.
     const traz::Design base = single_stage(1000);
-    traz::ParetoSpec spec;
-    spec.points = 3;
-    spec.negative_weights = true;
-    const traz::ParetoFront front = traz::pareto(base, spec);
+    traz::ParetoRequest request;
+    request.points = 3;
+    request.negative_weights = true;
+    const traz::ParetoFront front = traz::pareto(base, request);
     const traz::ParetoPoint& fairest = front.points.back();
     ASSERT_TRUE(fairest.settled) << fairest.status;
     EXPECT_NEAR(fairest.result.impact_ratio.value, 1.0, 1e-4);
@@ -236,9 +236,9 @@ TEST(Pareto, TwoStageFrontIsNotBeatenByAGrid) {
         "3 2 100 30 10\n1 1 0\n1 1 1\n0.50 0.22 0.40\n0.00 0.30\n0.25\n0.90 0.05 0.25\n2 0.70 7\n0.45\n"
         "1.0e-4 100000\n");
     base.integration = traz::Integration::fitted;
-    traz::ParetoSpec spec;
-    spec.points = 7;
-    const traz::ParetoFront front = traz::pareto(base, spec);
+    traz::ParetoRequest request;
+    request.points = 7;
+    const traz::ParetoFront front = traz::pareto(base, request);
     for (const traz::ParetoPoint& p : front.points) ASSERT_TRUE(p.settled) << p.point << ": " << p.status;
     const auto beats = [](const traz::Bounded& b, const traz::Bounded& a) {
         return b.value - a.value > b.error_bound + a.error_bound;
@@ -264,10 +264,10 @@ TEST(Pareto, TwoStageFrontIsNotBeatenByAGrid) {
 }
 
 TEST(Pareto, UnsettledPointsSayWhy) {
-    traz::ParetoSpec spec;
-    spec.points = 4;
-    spec.method.max_evaluations = 2;  // far too few for SLSQP to converge
-    const traz::ParetoFront front = traz::pareto(single_stage(100), spec);
+    traz::ParetoRequest request;
+    request.points = 4;
+    request.method.max_evaluations = 2;  // far too few for SLSQP to converge
+    const traz::ParetoFront front = traz::pareto(single_stage(100), request);
     for (const traz::ParetoPoint& p : front.points) {
         EXPECT_FALSE(p.settled) << p.point;
         EXPECT_EQ(p.status.rfind("not settled: ", 0), 0u) << p.status;
