@@ -10,6 +10,7 @@
 #include "cli/simulate.hpp"
 
 #include "cli/io.hpp"
+#include "cli/progress.hpp"
 #include "simulate/simulate_views.hpp"
 
 namespace traz::sim {
@@ -28,39 +29,6 @@ bool read_text(const std::string& name, std::string& text) {
     std::string why;
     return read_input(name, text, why) || fail((name == "-" ? std::string("standard input") : name) + ": " + why);
 }
-
-class ProgressBar {
-public:
-    ProgressBar(bool shown, std::int64_t total) : shown_(shown), total_(total), start_(clock::now()) {}
-    void show(std::int64_t done) {
-        if (!shown_) return;
-        const double elapsed = std::chrono::duration<double>(clock::now() - start_).count();
-        constexpr int width = 30;
-        const int filled = static_cast<int>(total_ > 0 ? done * width / total_ : width);
-        std::string bar(static_cast<std::size_t>(filled), '=');
-        if (filled < width) bar += '>' + std::string(static_cast<std::size_t>(width - filled - 1), ' ');
-        const std::string left = done > 0 ? clock_text(elapsed / static_cast<double>(done) * static_cast<double>(total_ - done)) : "--:--";
-        std::fprintf(stderr, "\r  %lld/%lld replications [%s] %s elapsed, ~%s left ", static_cast<long long>(done),
-                     static_cast<long long>(total_), bar.c_str(), clock_text(elapsed).c_str(), left.c_str());
-        std::fflush(stderr);
-    }
-    ~ProgressBar() {
-        if (shown_) std::fprintf(stderr, "\n");
-    }
-
-private:
-    using clock = std::chrono::steady_clock;
-    static std::string clock_text(double seconds) {
-        const long s = std::lround(seconds);
-        char buf[32];
-        if (s >= 3600) std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-        else std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
-        return buf;
-    }
-    bool shown_;
-    std::int64_t total_;
-    clock::time_point start_;
-};
 
 // Writes the text to the output ("" or "-": standard output), whole or not at all; the exit
 // status (after a diagnostic when it was not written).
@@ -134,8 +102,8 @@ int run_simulate(const SimulateOptions& o) {
         const std::int64_t first = shard ? shard_first(o.replications, o.shard_index, o.shard_count) : 0;
         const std::int64_t count = shard ? shard_first(o.replications, o.shard_index + 1, o.shard_count) - first
                                          : o.replications;
-        ProgressBar bar(o.progress && isatty(STDERR_FILENO), count);
-        whole.sample = simulate(model, o.seed, first, count, o.jobs, [&](std::int64_t done) { bar.show(done); });
+        ProgressBar bar(o.progress && isatty(STDERR_FILENO), "replications");
+        whole.sample = simulate(model, o.seed, first, count, o.jobs, [&](std::int64_t done) { bar.show(done, count); });
         if (shard) {
             whole.shard_index = o.shard_index;
             whole.shard_count = o.shard_count;

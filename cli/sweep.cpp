@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "cli/io.hpp"
+#include "cli/progress.hpp"
 #include "deck/sweep_range.hpp"
 #include "traz/traz.hpp"
 #include "evaluate/evaluate.hpp"
@@ -87,39 +88,6 @@ std::string what_varies(const SweepRange& r) {
     if (r.values.empty()) return r.name;
     return r.name + " from " + format_value(r, r.values.front()) + " to " + format_value(r, r.values.back());
 }
-
-class ProgressBar {
-public:
-    explicit ProgressBar(bool shown) : shown_(shown), start_(clock::now()) {}
-    void show(int done, int total) {
-        if (!shown_) return;
-        const double elapsed = std::chrono::duration<double>(clock::now() - start_).count();
-        constexpr int width = 30;
-        const int filled = total > 0 ? done * width / total : width;
-        std::string bar(static_cast<std::size_t>(filled), '=');
-        if (filled < width) bar += '>' + std::string(static_cast<std::size_t>(width - filled - 1), ' ');
-        std::string left = "--:--";
-        if (done > 0) left = clock_text(elapsed / done * (total - done));
-        std::fprintf(stderr, "\r  %d/%d points [%s] %s elapsed, ~%s left ", done, total, bar.c_str(),
-                     clock_text(elapsed).c_str(), left.c_str());
-        std::fflush(stderr);
-    }
-    void finish() {
-        if (shown_) std::fprintf(stderr, "\n");
-    }
-
-private:
-    using clock = std::chrono::steady_clock;
-    static std::string clock_text(double seconds) {
-        const long s = std::lround(seconds);
-        char buf[32];
-        if (s >= 3600) std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-        else std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
-        return buf;
-    }
-    bool shown_;
-    clock::time_point start_;
-};
 
 // The row of one point: CSV with the point number and the varied values first, or a JSON
 // object with them.
@@ -262,7 +230,7 @@ int run_sweep(const SweepOptions& o) {
 
     Output out;
     if (!open_output(o.output, out)) return kRunWriteError;
-    ProgressBar bar(o.progress && isatty(STDERR_FILENO));
+    ProgressBar bar(o.progress && isatty(STDERR_FILENO), "points");
     request.progress = [&](int done, int all) { bar.show(done, all); };
 
     // Rows in point order, each written as soon as it and the points before it are done.
