@@ -2,7 +2,6 @@
 // progress bar, and writes the partial results of a shard or the chosen view of the record.
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <utility>
