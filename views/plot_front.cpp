@@ -1,53 +1,30 @@
 #include "views/plot_front.hpp"
 
+#include "views/plot.hpp"
+#include "views/plot_file.hpp"
+
 #include <plplot.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
 #include <utility>
 
 namespace traz {
 
 namespace {
 
-std::mutex front_plot_mutex;
-
 constexpr double kFourFifths = 0.8;
 
-// Colour map 0: background, ink, grid, the four-fifths line, then one colour per predictor
-// (distinguishable for colour-blind readers).
-constexpr int kInk = 1, kGrid = 2, kRule = 3, kFirstPredictor = 4;
-struct Rgb {
-    int r, g, b;
-};
-constexpr Rgb kColours[] = {
-    {255, 255, 255}, {0, 0, 0},     {215, 215, 215}, {200, 30, 30},  {0, 114, 178},   {230, 159, 0},
-    {0, 158, 115},   {204, 121, 167}, {86, 180, 233}, {213, 94, 0},   {100, 100, 100}, {240, 228, 66},
-};
-constexpr int kNumColours = sizeof kColours / sizeof kColours[0];
+using plotting::Extent;
+using plotting::kGrid;
+using plotting::kInk;
+using plotting::kRule;
+constexpr int kFirstPredictor = plotting::kFirstSeries;
+constexpr int kNumColours = plotting::kNumColours;
 constexpr int kFrontColour = kFirstPredictor;
 
 int predictor_colour(int predictor) { return kFirstPredictor + (predictor - 1) % (kNumColours - kFirstPredictor); }
-
-struct Extent {
-    double lo = HUGE_VAL, hi = -HUGE_VAL;
-    void add(double v) {
-        if (std::isfinite(v)) lo = std::min(lo, v), hi = std::max(hi, v);
-    }
-    void pad(double share) {
-        if (lo > hi) lo = 0, hi = 1;
-        double w = hi - lo;
-        if (w <= 1e-12 * std::max(std::fabs(lo), std::fabs(hi))) w = std::max(std::fabs(lo), 1.0) * 0.1;
-        lo -= share * w;
-        hi += share * w;
-    }
-    double span() const { return hi - lo; }
-};
 
 void text_size(double scale) { plschr(0.0, 0.62 * scale); }
 
@@ -236,47 +213,11 @@ void draw(const FrontPlotText& text, const std::vector<const FrontPlotPoint*>& p
     }
 }
 
-struct Device {
-    const char* ext;
-    const char* driver;
-};
-constexpr Device kDevices[] = {{".png", "pngcairo"}, {".svg", "svg"}, {".pdf", "pdfcairo"}};
-
-const Device* device_for(const std::string& path) {
-    const auto dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.') return nullptr;
-    std::string ext = path.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const Device& d : kDevices)
-        if (ext == d.ext) return &d;
-    return nullptr;
-}
-
-std::string plplot_abort;
-void keep_abort(PLCHAR_VECTOR message) {
-    if (plplot_abort.empty()) plplot_abort = message != nullptr ? message : "PLplot error";
-}
-
-bool has_driver(const char* name) {
-    std::vector<const char*> menu(256), names(256);
-    const char** m = menu.data();
-    const char** n = names.data();
-    int count = static_cast<int>(names.size());
-    plgDevs(&m, &n, &count);
-    for (int i = 0; i < count; ++i)
-        if (n[i] != nullptr && std::strcmp(n[i], name) == 0) return true;
-    return false;
-}
-
 } // namespace
 
 bool plot_front(const std::string& path, const FrontPlotText& text, const std::vector<FrontPlotPoint>& points,
                 std::string& error) {
-    const Device* dev = device_for(path);
-    if (dev == nullptr) {
-        error = "plot file \"" + path + "\": unknown format (use .png, .svg or .pdf)";
-        return false;
-    }
+    if (!plot_format_known(path, error)) return false;
     std::vector<const FrontPlotPoint*> pts;
     for (const FrontPlotPoint& p : points)
         if (p.computed && std::isfinite(p.E) && std::isfinite(p.IR) && p.weights.size() == text.weight_stage.size())
@@ -287,40 +228,7 @@ bool plot_front(const std::string& path, const FrontPlotText& text, const std::v
         return false;
     }
 
-    const std::lock_guard<std::mutex> lock(front_plot_mutex);
-    if (!has_driver(dev->driver)) {
-        error = "plot file \"" + path + "\": PLplot has no " + dev->driver + " driver";
-        return false;
-    }
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fclose(f);
-    } else {
-        error = "plot file \"" + path + "\": " + std::strerror(errno);
-        return false;
-    }
-    plplot_abort.clear();
-    plsabort(keep_abort);
-    plsdev(dev->driver);
-    plsfnam(path.c_str());
-    plspage(0.0, 0.0, 1600, 1000, 0, 0);
-    plscmap0n(kNumColours);
-    for (int i = 0; i < kNumColours; ++i) plscol0(i, kColours[i].r, kColours[i].g, kColours[i].b);
-    plfontld(1);
-    plinit();
-    pladv(0);
-    plfont(1);
-    draw(text, pts);
-    plend();
-
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    const bool written = f != nullptr && std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) > 0;
-    if (f != nullptr) std::fclose(f);
-    if (!written || !plplot_abort.empty()) {
-        error = "plot file \"" + path + "\": the plot could not be written";
-        if (!plplot_abort.empty()) error += " (" + plplot_abort + ")";
-        return false;
-    }
-    return true;
+    return plotting::write_plot(path, [&] { draw(text, pts); }, error);
 }
 
 } // namespace traz
