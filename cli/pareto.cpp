@@ -244,8 +244,9 @@ int run_pareto(const ParetoOptions& o) {
             text.weight_names.push_back("predictor " + std::to_string(f.predictor));
         }
         std::string error;
-        if (!draw_front(o.plot, text, plotted, error)) {
-            std::fprintf(stderr, "traz: %s\n", error.c_str());
+        const auto draw = [&](const std::string& temp, std::string& why) { return draw_front(temp, text, plotted, why); };
+        if (!draw_in_place(o.plot, draw, error)) {
+            if (!error.empty()) std::fprintf(stderr, "traz: %s\n", error.c_str());
             return kRunWriteError;
         }
     }

@@ -3,7 +3,12 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+
+#include "cli/io.hpp"
 
 namespace traz {
 
@@ -69,6 +74,22 @@ bool draw_front(const std::string& path, const FrontPlotText& text, const std::v
                 std::string& error) {
     const auto entry = reinterpret_cast<FrontEntry>(module_entry("traz_plot_front", error));
     return entry != nullptr && entry(path, text, points, error);
+}
+
+bool draw_in_place(const std::string& path, const std::function<bool(const std::string&, std::string&)>& draw,
+                   std::string& error) {
+    const std::string temp = temporary_beside(path);
+    if (temp.empty()) return false;
+    const bool drawn = draw(temp, error);
+    if (drawn && std::rename(temp.c_str(), path.c_str()) == 0) {
+        forget_temporary(temp);
+        return true;
+    }
+    if (drawn) error = "plot file \"" + path + "\": " + std::strerror(errno);
+    std::remove(temp.c_str());
+    forget_temporary(temp);
+    for (std::size_t at; (at = error.find(temp)) != std::string::npos;) error.replace(at, temp.size(), path);
+    return false;
 }
 
 } // namespace traz

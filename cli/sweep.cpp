@@ -123,20 +123,13 @@ int write_plot(const std::string& path, const std::string& base, const std::vect
         text.label2 = describe(ranges[1]);
         text.title += ", " + what_varies(ranges[1]);
     }
-    const std::string temp = temporary_beside(path);
-    if (temp.empty()) return kRunWriteError;
     std::string error;
     bool input_fault = false;
-    const bool drawn = draw_plot(temp, text, points, error, &input_fault);
-    if (drawn && std::rename(temp.c_str(), path.c_str()) == 0) {
-        forget_temporary(temp);
-        return kRunOk;
-    }
-    if (drawn) error = "plot file \"" + path + "\": " + std::strerror(errno);
-    std::remove(temp.c_str());
-    forget_temporary(temp);
-    for (std::size_t at; (at = error.find(temp)) != std::string::npos;) error.replace(at, temp.size(), path);
-    std::fprintf(stderr, "traz: %s\n", error.c_str());
+    const auto draw = [&](const std::string& temp, std::string& why) {
+        return draw_plot(temp, text, points, why, &input_fault);
+    };
+    if (draw_in_place(path, draw, error)) return kRunOk;
+    if (!error.empty()) std::fprintf(stderr, "traz: %s\n", error.c_str());
     return input_fault ? kRunBadDeck : kRunWriteError;
 }
 

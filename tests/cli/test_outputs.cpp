@@ -136,12 +136,15 @@ TEST_F(Outputs, OutputNamingTheDeckIsRefused) {
     EXPECT_FALSE(fs::exists(dir_ / "p.png"));
 }
 
-// A file size limit cuts the plot and the rows short: status 3, the earlier files as they were.
+// A file size limit cuts the plots and the rows short: status 3, the earlier files as they were.
 TEST_F(Outputs, FullFileSystemLeavesEarlierFiles) {
     ASSERT_EQ(sh("$T sweep two-stage.deck --vary pg=0.2:0.6:0.2 -o rows.csv").status, 0);
     write("p.png", "earlier plot");
     write("r.csv", "earlier rows");
     Shell r = sh("ulimit -f 40 && $T plot rows.csv --plot p.png");
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("plot file \"p.png\": the plot could not be written completely"), std::string::npos) << r.err;
+    r = sh("ulimit -f 40 && $T pareto two-stage.deck --points 3 -o front.csv --plot p.png");
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(r.err.find("plot file \"p.png\": the plot could not be written completely"), std::string::npos) << r.err;
     r = sh("ulimit -f 1 && $T sweep three-stage.deck --vary pg=0.2,0.4,0.6 --format json -o r.csv");
