@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 extern "C" void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t);
 
@@ -35,29 +36,6 @@ std::string num(double v, int digits = 6) {
 std::string lines_text(int first, int last) {
     return first == last ? "line " + std::to_string(first)
                          : "lines " + std::to_string(first) + " to " + std::to_string(last);
-}
-
-// "deck statement 1 (...), item 4 on line 1: why"; a design built in code has no lines (0),
-// and its faults name the statement and item only.
-bool item_fault(DeckFault& fault, int no, const std::string& what, int item, int line, const std::string& why) {
-    fault.statement = no;
-    fault.item = item;
-    fault.line = fault.last_line = line;
-    fault.message = "deck statement " + std::to_string(no) + " (" + what + "), item " + std::to_string(item) +
-                    (line > 0 ? " on line " + std::to_string(line) : "") + ": " + why;
-    return false;
-}
-
-// "deck statement 4 (...), lines 4 to 5: why", for a fault of several items.
-bool statement_fault(DeckFault& fault, int no, const std::string& what, int first, int last,
-                     const std::string& why) {
-    fault.statement = no;
-    fault.item = 0;
-    fault.line = first;
-    fault.last_line = last;
-    fault.message = "deck statement " + std::to_string(no) + " (" + what + ")" +
-                    (first > 0 ? ", " + lines_text(first, last) : "") + ": " + why;
-    return false;
 }
 
 // Lower Cholesky factor of the leading n x n block of a symmetric matrix (leading dimension
@@ -147,31 +125,6 @@ bool check_settings(const Deck& d, DeckFault& fault) {
     return true;
 }
 
-// The predictor correlations must be positive definite and the validities must fit them.
-// `l` receives the Cholesky factor (leading dimension kMaxPred).
-bool check_predictor_matrix(const Deck& d, double* l, DeckFault& fault) {
-    const int p = d.npred;
-    for (int j = 1; j <= p; ++j)
-        for (int i = 1; i <= p; ++i) l[(i - 1) + kMaxPred * (j - 1)] = d.Cormt(i, j);
-    const int info = p > 0 ? cholesky(l, p, kMaxPred) : 0;
-    if (info > 0) {
-        int first = 0, last = 0;
-        for (int j = 2; j <= info; ++j)
-            for (int i = 1; i < j; ++i) {
-                const int line = d.lines.Correlation(i, j);
-                first = first == 0 ? line : std::min(first, line);
-                last = std::max(last, line);
-            }
-        const std::string rows = info == 2 ? "predictor correlations, row 1"
-                                           : "predictor correlations, rows 1 to " + std::to_string(info - 1);
-        return statement_fault(fault, 4, rows, first, last,
-                               "the correlations of predictors 1 to " + std::to_string(info) +
-                                   " are not positive definite (LAPACK dpotrf, leading minor " +
-                                   std::to_string(info) + ")");
-    }
-    return true;
-}
-
 bool check_composites(const Deck& d, const double* l, DeckFault& fault) {
     const int p = d.npred;
     for (int j = 1; j <= d.nstage; ++j) {
@@ -197,21 +150,7 @@ bool check_composites(const Deck& d, const double* l, DeckFault& fault) {
             return weights_fault(stage + "'s composite has zero variance: its weights cancel through the predictor "
                                  "correlations (variance " + num(var / (sum * sum), 3) + " of the weights' scale)");
     }
-    // The squared multiple correlation of the criterion on the predictors, c' R^-1 c, from
-    // the Cholesky factor R = L L'.
-    double y[kMaxPred], r2 = 0.0;
-    for (int i = 0; i < p; ++i) {
-        double t = d.coryt[i];
-        for (int k = 0; k < i; ++k) t -= l[i + kMaxPred * k] * y[k];
-        y[i] = t / l[i + kMaxPred * i];
-        r2 += y[i] * y[i];
-    }
-    if (!(r2 <= 1.0 + kMultipleCorrelationSlack))
-        return statement_fault(fault, 3, statement_name(3), d.lines.validities_first,
-                               d.lines.validities[std::max(p, 1) - 1],
-                               "the validities do not fit the predictor correlations: their multiple correlation "
-                               "with the criterion would be " + num(std::sqrt(r2), 4) + ", above 1");
-    return true;
+    return validities_fit(d, l, kMaxPred, fault);
 }
 
 // The stage composites must be linearly independent: each stage's variance given the earlier
@@ -251,6 +190,70 @@ bool check_stage_dependence(const Deck& d, const StageValues& s, DeckFault& faul
 
 } // namespace
 
+// "deck statement 1 (...), item 4 on line 1: why"; a design built in code has no lines (0),
+// and its faults name the statement and item only.
+bool item_fault(DeckFault& fault, int no, const std::string& what, int item, int line, const std::string& why) {
+    fault.statement = no;
+    fault.item = item;
+    fault.line = fault.last_line = line;
+    fault.message = "deck statement " + std::to_string(no) + " (" + what + "), item " + std::to_string(item) +
+                    (line > 0 ? " on line " + std::to_string(line) : "") + ": " + why;
+    return false;
+}
+
+// "deck statement 4 (...), lines 4 to 5: why", for a fault of several items (without the lines
+// when one of them is not known).
+bool statement_fault(DeckFault& fault, int no, const std::string& what, int first, int last,
+                     const std::string& why) {
+    fault.statement = no;
+    fault.item = 0;
+    fault.line = first;
+    fault.last_line = last;
+    fault.message = "deck statement " + std::to_string(no) + " (" + what + ")" +
+                    (first > 0 && last > 0 ? ", " + lines_text(first, last) : "") + ": " + why;
+    return false;
+}
+
+bool factor_correlations(const Deck& d, double* l, int ld, DeckFault& fault) {
+    const int p = d.npred;
+    for (int j = 1; j <= p; ++j)
+        for (int i = 1; i <= p; ++i) l[(i - 1) + static_cast<std::size_t>(ld) * (j - 1)] = d.Cormt(i, j);
+    const int info = p > 0 ? cholesky(l, p, ld) : 0;
+    if (info == 0) return true;
+    int first = 0, last = 0;
+    if (info <= kMaxPred)
+        for (int j = 2; j <= info; ++j)
+            for (int i = 1; i < j; ++i) {
+                const int line = d.lines.Correlation(i, j);
+                first = first == 0 ? line : std::min(first, line);
+                last = std::max(last, line);
+            }
+    const std::string rows = info == 2 ? "predictor correlations, row 1"
+                                       : "predictor correlations, rows 1 to " + std::to_string(info - 1);
+    return statement_fault(fault, 4, rows, first, last,
+                           "the correlations of predictors 1 to " + std::to_string(info) +
+                               " are not positive definite (LAPACK dpotrf, leading minor " + std::to_string(info) + ")");
+}
+
+bool validities_fit(const Deck& d, const double* l, int ld, DeckFault& fault) {
+    // The squared multiple correlation of the criterion on the predictors, c' R^-1 c, from
+    // the Cholesky factor R = L L'.
+    const int p = d.npred;
+    std::vector<double> y(static_cast<std::size_t>(p));
+    double r2 = 0.0;
+    for (int i = 0; i < p; ++i) {
+        double t = d.coryt[i];
+        for (int k = 0; k < i; ++k) t -= l[i + static_cast<std::size_t>(ld) * k] * y[k];
+        y[i] = t / l[i + static_cast<std::size_t>(ld) * i];
+        r2 += y[i] * y[i];
+    }
+    if (r2 <= 1.0 + kMultipleCorrelationSlack) return true;
+    const int last = p >= 1 && p <= kMaxPred ? d.lines.validities[p - 1] : 0;
+    return statement_fault(fault, 3, statement_name(3), d.lines.validities_first, last,
+                           "the validities do not fit the predictor correlations: their multiple correlation "
+                           "with the criterion would be " + num(std::sqrt(r2), 4) + ", above 1");
+}
+
 int applicant_limit(bool fitted) { return fitted ? kMaxFittedApplicants : kMaxApplicants; }
 
 int smallest_budget(int nstage) { return 3 * (nstage == 2 ? 65 : 127); }
@@ -268,7 +271,7 @@ bool validate_deck(const Deck& d, const StageValues& s, DeckFault& fault, bool f
     if (d.npred > kMaxPred || d.nstage > kMaxStage || d.napp > applicant_limit(fitted)) return true;
     double l[kMaxPred * kMaxPred];
     const bool ok = check_counts(d, fault) && check_correlation_items(d, fault) &&
-                    check_settings(d, fault) && check_predictor_matrix(d, l, fault) &&
+                    check_settings(d, fault) && factor_correlations(d, l, kMaxPred, fault) &&
                     check_composites(d, l, fault) && check_stage_dependence(d, s, fault);
     if (!ok) fault.message += decimal_comma_hint(d.lines, fault.line, fault.last_line);
     return ok;

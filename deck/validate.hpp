@@ -38,4 +38,18 @@ int applicant_limit(bool fitted);
 int largest_budget(int nstage);
 int smallest_budget(int nstage);
 
+// The checks the simulation shares, which take any number of predictors.
+//
+// A fault of one item, "deck statement 1 (...), item 4 on line 1: why", or of several,
+// "deck statement 4 (...), lines 4 to 5: why" (a line that is not known, 0, is left out).
+// Both fill `fault` and return false.
+bool item_fault(DeckFault& fault, int no, const std::string& what, int item, int line, const std::string& why);
+bool statement_fault(DeckFault& fault, int no, const std::string& what, int first, int last, const std::string& why);
+// The lower Cholesky factor of the predictor correlations into l (leading dimension ld ≥
+// npred); false with the fault when they are not positive definite.
+bool factor_correlations(const Deck& d, double* l, int ld, DeckFault& fault);
+// Whether the validities fit the predictor correlations (c' R^-1 c at most 1, within
+// rounding), from that factor; false with the fault when they do not.
+bool validities_fit(const Deck& d, const double* l, int ld, DeckFault& fault);
+
 } // namespace traz

@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "deck/stages.hpp"
+#include "deck/validate.hpp"
 #include "simulate/simulate.hpp"
-
-extern "C" void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t);
 
 namespace traz::sim {
 
@@ -18,8 +17,6 @@ namespace {
 // what is left is the rounding of the weighted sum.
 constexpr double kZeroVariance = 1e-10;
 constexpr double kMinWeightScale = 1e-60, kMaxWeightScale = 1e60;
-// Rounding allowed in the squared multiple correlation above 1.
-constexpr double kMultipleCorrelationSlack = 1e-10;
 // A conditional variance of a composite (or the criterion) given the ones before it at most
 // this is 0: it is a weighted sum of them.
 constexpr double kZeroPivot = 1e-12;
@@ -28,25 +25,6 @@ std::string num(double v, int digits = 6) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%.*g", digits, v);
     return buf;
-}
-
-// "deck statement 1 (...), item 4 on line 1: why"; without the line when the reader did not
-// keep it (beyond 10 predictors or 3 stages).
-bool item_fault(DeckFault& fault, int no, const std::string& what, int item, int line, const std::string& why) {
-    fault = {no, item, line, line,
-             "deck statement " + std::to_string(no) + " (" + what + "), item " + std::to_string(item) +
-                 (line > 0 ? " on line " + std::to_string(line) : "") + ": " + why};
-    return false;
-}
-
-// "deck statement 4 (...), lines 4 to 5: why", for a fault of several items.
-bool statement_fault(DeckFault& fault, int no, const std::string& what, int first, int last, const std::string& why) {
-    std::string at;
-    if (first > 0 && last > 0)
-        at = first == last ? ", line " + std::to_string(first)
-                           : ", lines " + std::to_string(first) + " to " + std::to_string(last);
-    fault = {no, 0, first, last, "deck statement " + std::to_string(no) + " (" + what + ")" + at + ": " + why};
-    return false;
 }
 
 int counts_line(const Deck& d, int item) { return item <= 3 + kMaxStage ? d.lines.counts[item - 1] : 0; }
@@ -101,48 +79,6 @@ bool check_correlation_items(const Deck& d, DeckFault& fault) {
     return true;
 }
 
-// Lower Cholesky factor of the predictor correlations into l (leading dimension npred).
-bool check_positive_definite(const Deck& d, std::vector<double>& l, DeckFault& fault) {
-    const int p = d.npred;
-    l.assign(static_cast<std::size_t>(p) * p, 0.0);
-    for (int j = 1; j <= p; ++j)
-        for (int i = 1; i <= p; ++i) l[(i - 1) + p * (j - 1)] = d.Cormt(i, j);
-    int info = 0;
-    if (p > 0) dpotrf_("L", &p, l.data(), &p, &info, 1);
-    if (info == 0) return true;
-    int first = 0, last = 0;
-    if (info <= kMaxPred)
-        for (int j = 2; j <= info; ++j)
-            for (int i = 1; i < j; ++i) {
-                const int line = d.lines.Correlation(i, j);
-                first = first == 0 ? line : std::min(first, line);
-                last = std::max(last, line);
-            }
-    const std::string rows = info == 2 ? "predictor correlations, row 1"
-                                       : "predictor correlations, rows 1 to " + std::to_string(info - 1);
-    return statement_fault(fault, 4, rows, first, last,
-                           "the correlations of predictors 1 to " + std::to_string(info) +
-                               " are not positive definite (LAPACK dpotrf, leading minor " + std::to_string(info) + ")");
-}
-
-// The validities must fit the predictor correlations: c' R^-1 c <= 1, from R = L L'.
-bool check_multiple_correlation(const Deck& d, const std::vector<double>& l, DeckFault& fault) {
-    const int p = d.npred;
-    std::vector<double> y(static_cast<std::size_t>(p));
-    double r2 = 0.0;
-    for (int i = 0; i < p; ++i) {
-        double t = d.coryt[i];
-        for (int k = 0; k < i; ++k) t -= l[i + p * k] * y[k];
-        y[i] = t / l[i + p * i];
-        r2 += y[i] * y[i];
-    }
-    if (r2 <= 1.0 + kMultipleCorrelationSlack) return true;
-    const int last = p >= 1 && p <= kMaxPred ? d.lines.validities[p - 1] : 0;
-    return statement_fault(fault, 3, statement_name(3), d.lines.validities_first, last,
-                           "the validities do not fit the predictor correlations: their multiple correlation "
-                           "with the criterion would be " + num(std::sqrt(r2), 4) + ", above 1");
-}
-
 // Stage j's composite must have a variance; w receives its weights divided by the largest in
 // absolute value.
 bool stage_weights(const Deck& d, int j, std::vector<double>& w, DeckFault& fault) {
@@ -191,13 +127,12 @@ void semidefinite_cholesky(const double* s, int n, double* l) {
 
 bool build_model(const Deck& d, Model& m, DeckFault& fault) {
     fault = {};
-    std::vector<double> l, w;
-    if (!check_counts(d, fault) || !check_groups(d, fault) || !check_correlation_items(d, fault) ||
-        !check_positive_definite(d, l, fault))
-        return false;
+    if (!check_counts(d, fault) || !check_groups(d, fault) || !check_correlation_items(d, fault)) return false;
+    std::vector<double> l(static_cast<std::size_t>(d.npred) * d.npred), w;
+    if (!factor_correlations(d, l.data(), d.npred, fault)) return false;
     for (int j = 1; j <= d.nstage; ++j)
         if (!stage_weights(d, j, w, fault)) return false;
-    if (!check_multiple_correlation(d, l, fault)) return false;
+    if (!validities_fit(d, l.data(), d.npred, fault)) return false;
 
     // The standardized stage composites: their correlations, validities and group 1's means.
     StageValues v;
