@@ -113,6 +113,19 @@ Design design_of_deck(const Deck& d) {
     return g;
 }
 
+std::vector<Stage> stages_of(const std::vector<std::vector<double>>& weights, const std::vector<int>& retained) {
+    if (weights.size() != retained.size()) {
+        Diagnostic d;
+        d.statement = 1;
+        d.message = "design: " + std::to_string(weights.size()) + " stage(s) of weights but " +
+                    std::to_string(retained.size()) + " retained count(s)";
+        throw Error(d);
+    }
+    std::vector<Stage> stages;
+    for (std::size_t j = 0; j < weights.size(); ++j) stages.push_back({weights[j], retained[j]});
+    return stages;
+}
+
 Design Design::from_deck(std::string_view text) {
     auto d = std::make_unique<Deck>();
     DeckFault fault;

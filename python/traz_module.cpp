@@ -149,15 +149,8 @@ struct PyDesign {
     }
 
     traz::Design design() const {
-        if (weights.size() != retained.size()) {
-            traz::Diagnostic d;
-            d.statement = 1;
-            d.message = "design: " + std::to_string(weights.size()) + " stage(s) of weights but " +
-                        std::to_string(retained.size()) + " retained count(s)";
-            throw traz::Error(d);
-        }
         traz::Design d = fields;
-        for (std::size_t j = 0; j < weights.size(); ++j) d.stages.push_back({weights[j], retained[j]});
+        d.stages = traz::stages_of(weights, retained);
         return d;
     }
 };

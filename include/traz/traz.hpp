@@ -44,6 +44,10 @@ struct Stage {
     int retained = 0;             // applicants this stage keeps
 };
 
+// The stages from their weights (a row per stage) and retained counts, as the bindings take
+// them; throws Error (statement 1) when the two counts of stages differ.
+std::vector<Stage> stages_of(const std::vector<std::vector<double>>& weights, const std::vector<int>& retained);
+
 // A selection design. Group 1 is the group the effect sizes describe; group 2 is the
 // reference group with means 0.
 struct Design {

@@ -57,19 +57,10 @@ traz::Design design_of(const Rcpp::List& g) {
     d.effect_sizes = numbers(g["effect_sizes"]);
     const Rcpp::NumericMatrix w = g["weights"];
     const Rcpp::IntegerVector retained = g["retained"];
-    if (w.nrow() != retained.size()) {
-        traz::Diagnostic e;
-        e.statement = 1;
-        e.message = "design: " + std::to_string(w.nrow()) + " stage(s) of weights but " +
-                    std::to_string(retained.size()) + " retained count(s)";
-        throw traz::Error(e);
-    }
-    for (int j = 0; j < w.nrow(); ++j) {
-        traz::Stage s;
-        for (int i = 0; i < w.ncol(); ++i) s.weights.push_back(w(j, i));
-        s.retained = retained[j];
-        d.stages.push_back(s);
-    }
+    std::vector<std::vector<double>> rows(static_cast<std::size_t>(w.nrow()));
+    for (int j = 0; j < w.nrow(); ++j)
+        for (int i = 0; i < w.ncol(); ++i) rows[static_cast<std::size_t>(j)].push_back(w(j, i));
+    d.stages = traz::stages_of(rows, Rcpp::as<std::vector<int>>(retained));
     d.applicants = Rcpp::as<int>(g["applicants"]);
     d.groups = Rcpp::as<int>(g["groups"]);
     d.proportion = Rcpp::as<double>(g["proportion"]);
