@@ -666,22 +666,25 @@ struct Ends {
     Search criterion, impact;
 };
 
-Search highest_criterion(const Problem& pb) {
-    Goal g;
-    g.kind = Goal::criterion;
+// The designs an end's search screens for starts: the screened quasi-random designs, the
+// chart's centre and the base deck's weights.
+std::vector<std::vector<double>> end_candidates(const Problem& pb) {
     std::vector<std::vector<double>> candidates = pb.halton;
     candidates.push_back(std::vector<double>(static_cast<std::size_t>(pb.n), 0.0));
     candidates.push_back(pb.base_x);
-    return multistart(pb, g, {pb.criterion_x}, candidates);
+    return candidates;
+}
+
+Search highest_criterion(const Problem& pb) {
+    Goal g;
+    g.kind = Goal::criterion;
+    return multistart(pb, g, {pb.criterion_x}, end_candidates(pb));
 }
 
 Search highest_impact(const Problem& pb) {
     Goal g;
     g.kind = Goal::balance;
-    std::vector<std::vector<double>> candidates = pb.halton;
-    candidates.push_back(std::vector<double>(static_cast<std::size_t>(pb.n), 0.0));
-    candidates.push_back(pb.base_x);
-    Search balance = multistart(pb, g, {pb.impact_x}, candidates);
+    Search balance = multistart(pb, g, {pb.impact_x}, end_candidates(pb));
     if (!balance.best.value.ok) return balance;
     // Among the designs within 1e-6 of the smallest |a|, the highest E.
     Goal within;
